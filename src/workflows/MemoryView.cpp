@@ -1,0 +1,100 @@
+#include "workflows/MemoryView.h"
+
+#include "workflows/StatusChannel.h"
+
+namespace veltrin::workflows {
+
+MemoryView::MemoryView() { texts_[std::string(kResultsBox)] = std::string(kResultsStartText); }
+
+std::string MemoryView::text(std::string_view control) {
+    std::lock_guard lock(mutex_);
+    const auto it = texts_.find(control);
+    return it == texts_.end() ? std::string() : it->second;
+}
+
+void MemoryView::setText(std::string_view control, const std::string& text) {
+    std::function<void(std::string_view, const std::string&)> listener;
+    {
+        std::lock_guard lock(mutex_);
+        texts_[std::string(control)] = text;
+        history_[std::string(control)].push_back(text);
+        listener = listener_;
+    }
+    changed_.notify_all();
+    if (listener) {
+        listener(control, text);
+    }
+}
+
+bool MemoryView::isTicked(std::string_view control) {
+    std::lock_guard lock(mutex_);
+    const auto it = ticked_.find(control);
+    return it != ticked_.end() && it->second;
+}
+
+void MemoryView::setTicked(std::string_view control, bool ticked) {
+    std::lock_guard lock(mutex_);
+    ticked_[std::string(control)] = ticked;
+}
+
+void MemoryView::setEnabled(std::string_view control, bool enabled) {
+    std::lock_guard lock(mutex_);
+    enabled_[std::string(control)] = enabled;
+}
+
+bool MemoryView::isEnabled(std::string_view control) {
+    std::lock_guard lock(mutex_);
+    const auto it = enabled_.find(control);
+    return it == enabled_.end() || it->second;
+}
+
+void MemoryView::appendResult(const std::string& text) {
+    std::string whole;
+    {
+        std::lock_guard lock(mutex_);
+        whole = texts_[std::string(kResultsBox)] + text;
+    }
+    setText(kResultsBox, whole);
+}
+
+void MemoryView::setStatusColour(Rgb colour) {
+    std::lock_guard lock(mutex_);
+    statusColour_ = colour;
+}
+
+std::vector<std::string> MemoryView::history(std::string_view control) {
+    std::lock_guard lock(mutex_);
+    const auto it = history_.find(control);
+    return it == history_.end() ? std::vector<std::string>{} : it->second;
+}
+
+std::vector<MemoryView::Message> MemoryView::messages() {
+    std::lock_guard lock(mutex_);
+    return messages_;
+}
+
+Rgb MemoryView::statusColour() {
+    std::lock_guard lock(mutex_);
+    return statusColour_;
+}
+
+void MemoryView::onTextChanged(std::function<void(std::string_view, const std::string&)> listener) {
+    std::lock_guard lock(mutex_);
+    listener_ = std::move(listener);
+}
+
+bool MemoryView::waitForText(std::string_view control, const std::function<bool(const std::string&)>& pred,
+                             std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] {
+        const auto it = texts_.find(control);
+        return pred(it == texts_.end() ? std::string() : it->second);
+    });
+}
+
+void MemoryView::presentMessage(const std::string& text, int style, const std::string& title) {
+    std::lock_guard lock(mutex_);
+    messages_.push_back({text, style, title});
+}
+
+}  // namespace veltrin::workflows
