@@ -19,11 +19,11 @@ namespace fs = std::filesystem;
 using namespace veltrin;
 
 struct Fixture {
-    testing::LabProcess lab{nlohmann::json{
-        {"lines", {{{"name", "bench"},
-                    {"accounts", {{{"user", "u"}, {"password", "p"}}}},
-                    {"stage_delay_ms", 0},
-                    {"pool", {"10.0.0.1"}}}}}}};
+    testing::LabProcess lab{nlohmann::json{{"lines",
+                                            {{{"name", "bench"},
+                                              {"accounts", {{{"user", "u"}, {"password", "p"}}}},
+                                              {"stage_delay_ms", 0},
+                                              {"pool", {"10.0.0.1"}}}}}}};
     fs::path dir = fs::temp_directory_path() / ("veltrin-bench-" + std::to_string(::getpid()));
     std::shared_ptr<engine::LabDialFacility> facility;
     std::unique_ptr<engine::DialEngine> engine;
@@ -50,9 +50,10 @@ void dialCycle(benchmark::State& state) {
         f.view.setText(workflows::kStatusLine, "");
         f.engine->provisionEntry(name, "u", "p", address, engine::kPptp);
         f.engine->dialEntry(name, "u", "p", &f.view, workflows::kStatusLine);
-        if (!f.view.waitForText(workflows::kStatusLine,
-                                [](const std::string& t) { return t == workflows::status::kConnected; },
-                                std::chrono::seconds(10)) ||
+        if (!f.view.waitForText(
+                workflows::kStatusLine,
+                [](const std::string& t) { return t == workflows::status::kConnected; },
+                std::chrono::seconds(10)) ||
             f.engine->probeConnection(name) != 1) {
             state.SkipWithError("dial did not connect");
             break;
@@ -62,7 +63,8 @@ void dialCycle(benchmark::State& state) {
         f.engine->removeEntry(name);
     }
 }
-BENCHMARK(dialCycle)->MeasureProcessCPUTime()->Iterations(50)->Repetitions(7)->Unit(benchmark::kMillisecond);
+BENCHMARK(dialCycle)->MeasureProcessCPUTime()->Iterations(50)->Repetitions(7)->Unit(
+    benchmark::kMillisecond);
 
 // Prints the median of each benchmark as one figure line.
 class FigureReporter final : public benchmark::BenchmarkReporter {
@@ -73,7 +75,8 @@ public:
             if (run.error_occurred) {
                 std::cout << run.benchmark_name() << " failed: " << run.error_message << std::endl;
             } else if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-                std::cout << "dial_cycle_client_cpu_ms " << run.GetAdjustedCPUTime() << " ms" << std::endl;
+                std::cout << "dial_cycle_client_cpu_ms " << run.GetAdjustedCPUTime() << " ms"
+                          << std::endl;
             }
         }
     }

@@ -10,37 +10,67 @@ namespace veltrin::engine {
 StageText stageText(int state) {
     using F = FlagEffect;
     switch (state) {
-        case 0: return {"正在打开端口", F::kSet};
-        case 1: return {"端口打开", F::kSet};
-        case 2: return {"正在连接设备【5秒以上还显示这个的，请断开，换其它城市再连接使用！】", F::kSet};
-        case 3: return {"DeviceConnected"};
-        case 4: return {"所有设备已连接上"};
-        case 5: return {"开始认证", F::kSet};
+        case 0:
+            return {"正在打开端口", F::kSet};
+        case 1:
+            return {"端口打开", F::kSet};
+        case 2:
+            return {"正在连接设备【5秒以上还显示这个的，请断开，换其它城市再连接使用！】", F::kSet};
+        case 3:
+            return {"DeviceConnected"};
+        case 4:
+            return {"所有设备已连接上"};
+        case 5:
+            return {"开始认证", F::kSet};
         case 6:
-            return {"验证中，5秒以上还显示这个的，请断开，换用协议L2TP再连接使用！如果已用L2TP请换城市再连接！",
-                    F::kSet};
-        case 7: return {"认证测试"};
-        case 8: return {"CallbackRequested"};
-        case 9: return {"ChangePasswordRequested"};
-        case 10: return {"ProjectionPhaseStarted"};
-        case 11: return {"LinkSpeedCalculation"};
-        case 12: return {"认证通过"};
-        case 13: return {"ReauthenticationStarted"};
-        case 14: return {"Authenticated"};
-        case 15: return {"PreparationForCallback"};
-        case 16: return {"WaitingForModemReset"};
-        case 17: return {"WaitingForCallback"};
-        case 18: return {"Projected"};
-        case 19: return {"StartAuthentication"};
-        case 20: return {"CallbackComplete"};
-        case 21: return {"正在登录网络"};
-        case 0x1000: return {"Interactive"};
-        case 0x1001: return {"RetryAuthentication"};
-        case 0x1002: return {"CallbackSetByCaller"};
-        case 0x1003: return {"PasswordExpired"};
-        case 0x2000: return {"连接成功", F::kClear};
-        case 0x2001: return {"断开连接"};
-        default: return {std::to_string(state)};
+            return {
+                "验证中，5秒以上还显示这个的，请断开，换用协议L2TP再连接使用！如果已用L2TP请换城市"
+                "再连接！",
+                F::kSet};
+        case 7:
+            return {"认证测试"};
+        case 8:
+            return {"CallbackRequested"};
+        case 9:
+            return {"ChangePasswordRequested"};
+        case 10:
+            return {"ProjectionPhaseStarted"};
+        case 11:
+            return {"LinkSpeedCalculation"};
+        case 12:
+            return {"认证通过"};
+        case 13:
+            return {"ReauthenticationStarted"};
+        case 14:
+            return {"Authenticated"};
+        case 15:
+            return {"PreparationForCallback"};
+        case 16:
+            return {"WaitingForModemReset"};
+        case 17:
+            return {"WaitingForCallback"};
+        case 18:
+            return {"Projected"};
+        case 19:
+            return {"StartAuthentication"};
+        case 20:
+            return {"CallbackComplete"};
+        case 21:
+            return {"正在登录网络"};
+        case 0x1000:
+            return {"Interactive"};
+        case 0x1001:
+            return {"RetryAuthentication"};
+        case 0x1002:
+            return {"CallbackSetByCaller"};
+        case 0x1003:
+            return {"PasswordExpired"};
+        case 0x2000:
+            return {"连接成功", F::kClear};
+        case 0x2001:
+            return {"断开连接"};
+        default:
+            return {std::to_string(state)};
     }
 }
 
@@ -65,10 +95,13 @@ constexpr std::size_t kErrorBufferBytes = 100;
 DialEngine::DialEngine(std::shared_ptr<DialFacility> facility, std::filesystem::path phoneBook)
     : facility_(std::move(facility)), phoneBook_(std::move(phoneBook)) {}
 
-DialEngine::~DialEngine() { facility_->shutdown(); }
+DialEngine::~DialEngine() {
+    facility_->shutdown();
+}
 
 void DialEngine::provisionEntry(const std::string& entryName, const std::string& userName,
-                                const std::string& password, const std::string& serverAddress, int protocolCode) {
+                                const std::string& password, const std::string& serverAddress,
+                                int protocolCode) {
     {
         std::lock_guard lock(refusedMutex_);
         if (auto reason = oversizeReason(entryName, userName, password, serverAddress)) {
@@ -82,14 +115,16 @@ void DialEngine::provisionEntry(const std::string& entryName, const std::string&
             refusedEntry_.clear();
         }
     }
-    if (facility_->setEntryProperties(phoneBook_, entryName, makeVpnEntry(serverAddress, protocolCode)) != 0) {
+    if (facility_->setEntryProperties(phoneBook_, entryName,
+                                      makeVpnEntry(serverAddress, protocolCode)) != 0) {
         return;
     }
     facility_->setCredentials(phoneBook_, entryName, makeCredentials(userName, password));
 }
 
-void DialEngine::dialEntry(const std::string& entryName, const std::string& userName, const std::string& password,
-                           ControlWriter* window, std::string_view control) {
+void DialEngine::dialEntry(const std::string& entryName, const std::string& userName,
+                           const std::string& password, ControlWriter* window,
+                           std::string_view control) {
     progressTarget_.store(std::make_shared<const Target>(Target{window, std::string(control)}));
     const DialParams params = makeDialParams(entryName, userName, password);
     rasConnection_ = 0;
@@ -103,8 +138,8 @@ void DialEngine::dialEntry(const std::string& entryName, const std::string& user
         }
     }
     ConnectionHandle handle = 0;
-    const int result =
-        facility_->dial(phoneBook_, params, [this](unsigned m, int s, int e) { onDialProgress(m, s, e); }, &handle);
+    const int result = facility_->dial(
+        phoneBook_, params, [this](unsigned m, int s, int e) { onDialProgress(m, s, e); }, &handle);
     rasConnection_ = handle;
     if (result != 0) {
         facility_->hangUp(rasConnection_);
@@ -114,7 +149,8 @@ void DialEngine::dialEntry(const std::string& entryName, const std::string& user
 void DialEngine::onDialProgress(unsigned message, int state, int error) {
     std::string text;
     if (error != 0) {
-        text = facility_->errorString(error, kErrorBufferBytes).value_or(std::string(kErrorBufferBytes, ' '));
+        text = facility_->errorString(error, kErrorBufferBytes)
+                   .value_or(std::string(kErrorBufferBytes, ' '));
     } else {
         StageText stage = stageText(state);
         if (stage.flag == FlagEffect::kSet) {
@@ -151,7 +187,9 @@ int DialEngine::probeConnection(const std::string& entryName) {
     return 0;
 }
 
-void DialEngine::hangUp() { facility_->hangUp(rasConnection_); }
+void DialEngine::hangUp() {
+    facility_->hangUp(rasConnection_);
+}
 
 void DialEngine::removeEntry(const std::string& entryName) {
     auto facility = facility_;
@@ -166,8 +204,12 @@ std::shared_ptr<DialEngine>& installed() {
 }
 }  // namespace
 
-void installDialEngine(std::shared_ptr<DialEngine> engine) { installed() = std::move(engine); }
+void installDialEngine(std::shared_ptr<DialEngine> engine) {
+    installed() = std::move(engine);
+}
 
-DialEngine& dialEngine() { return *installed(); }
+DialEngine& dialEngine() {
+    return *installed();
+}
 
 }  // namespace veltrin::engine

@@ -29,12 +29,13 @@ public:
     DialEngine(const DialEngine&) = delete;
     DialEngine& operator=(const DialEngine&) = delete;
 
-    void provisionEntry(const std::string& entryName, const std::string& userName, const std::string& password,
-                        const std::string& serverAddress, int protocolCode);
+    void provisionEntry(const std::string& entryName, const std::string& userName,
+                        const std::string& password, const std::string& serverAddress,
+                        int protocolCode);
 
     // Starts a dial whose progress texts go to `control` of `window`; returns at once.
-    void dialEntry(const std::string& entryName, const std::string& userName, const std::string& password,
-                   ControlWriter* window, std::string_view control);
+    void dialEntry(const std::string& entryName, const std::string& userName,
+                   const std::string& password, ControlWriter* window, std::string_view control);
 
     // The facility's progress callback.
     void onDialProgress(unsigned message, int state, int error);

@@ -59,15 +59,15 @@ class DialFacility {
 public:
     virtual ~DialFacility() = default;
 
-    virtual int setEntryProperties(const std::filesystem::path& phoneBook, const std::string& entryName,
-                                   const VpnEntry& entry) = 0;
+    virtual int setEntryProperties(const std::filesystem::path& phoneBook,
+                                   const std::string& entryName, const VpnEntry& entry) = 0;
     virtual int setCredentials(const std::filesystem::path& phoneBook, const std::string& entryName,
                                const Credentials& credentials) = 0;
 
     // Starts a dial and returns at once. The handle is stored in *handle before any progress is
     // reported. A non-zero result means the dial did not start; no progress follows.
-    virtual int dial(const std::filesystem::path& phoneBook, const DialParams& params, DialProgress progress,
-                     ConnectionHandle* handle) = 0;
+    virtual int dial(const std::filesystem::path& phoneBook, const DialParams& params,
+                     DialProgress progress, ConnectionHandle* handle) = 0;
 
     // The message for an error number if it fits a buffer of that many bytes of local text
     // (terminating zero included); nothing for an unknown number or a message that does not fit.

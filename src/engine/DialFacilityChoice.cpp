@@ -13,7 +13,8 @@ std::shared_ptr<DialFacility> makeDialFacility(const FacilityOptions& options) {
 #if VELTRIN_FACILITY_LAB
     LabFacilityOptions lab;
     lab.dataDirectory = options.dataDirectory;
-    if (const char* t = std::getenv("VELTRIN_LAB_DIAL_TIMEOUT_MS"); t != nullptr && std::atoi(t) > 0) {
+    if (const char* t = std::getenv("VELTRIN_LAB_DIAL_TIMEOUT_MS");
+        t != nullptr && std::atoi(t) > 0) {
         lab.answerTimeout = std::chrono::milliseconds{std::atoi(t)};
     }
     return std::make_shared<LabDialFacility>(lab);

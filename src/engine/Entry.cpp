@@ -18,7 +18,8 @@ Credentials makeCredentials(std::string_view userName, std::string_view password
     return c;
 }
 
-DialParams makeDialParams(std::string_view entryName, std::string_view userName, std::string_view password) {
+DialParams makeDialParams(std::string_view entryName, std::string_view userName,
+                          std::string_view password) {
     DialParams p;
     p.szEntryName = std::string(entryName);
     p.szUserName = std::string(userName);
@@ -27,7 +28,8 @@ DialParams makeDialParams(std::string_view entryName, std::string_view userName,
 }
 
 std::optional<std::string> oversizeReason(std::string_view entryName, std::string_view userName,
-                                          std::string_view password, std::string_view serverAddress) {
+                                          std::string_view password,
+                                          std::string_view serverAddress) {
     if (text::localLength(serverAddress) > kMaxServerAddressBytes) {
         return "服务器地址过长（最多128字节），未拨号，请检查服务器地址！";
     }

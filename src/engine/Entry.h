@@ -86,7 +86,8 @@ struct DialParams {
 
 VpnEntry makeVpnEntry(std::string_view serverAddress, int protocolCode);
 Credentials makeCredentials(std::string_view userName, std::string_view password);
-DialParams makeDialParams(std::string_view entryName, std::string_view userName, std::string_view password);
+DialParams makeDialParams(std::string_view entryName, std::string_view userName,
+                          std::string_view password);
 
 // Bytes (in local text) the platform's fields hold, terminating zero not counted.
 inline constexpr std::size_t kMaxServerAddressBytes = 128;
@@ -94,6 +95,7 @@ inline constexpr std::size_t kMaxNameBytes = 256;
 
 // Why an entry cannot be written without cutting one of its texts, or nothing when it fits.
 std::optional<std::string> oversizeReason(std::string_view entryName, std::string_view userName,
-                                          std::string_view password, std::string_view serverAddress);
+                                          std::string_view password,
+                                          std::string_view serverAddress);
 
 }  // namespace veltrin::engine

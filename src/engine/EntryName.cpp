@@ -18,8 +18,7 @@ std::uint32_t readTimestampCounter() {
 #if defined(__x86_64__) || defined(__i386__)
     return static_cast<std::uint32_t>(__rdtsc());
 #else
-    return static_cast<std::uint32_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
+    return static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
 #endif
 }
 
@@ -28,7 +27,8 @@ std::string makeEntryName(const std::function<std::uint32_t()>& counter) {
     name.reserve(8);
     for (int i = 0; i < 8; ++i) {
         const bool lower = drawBetween(counter(), 1, 2) == 1;
-        const std::uint32_t code = lower ? drawBetween(counter(), 97, 122) : drawBetween(counter(), 65, 90);
+        const std::uint32_t code =
+            lower ? drawBetween(counter(), 97, 122) : drawBetween(counter(), 65, 90);
         name.push_back(static_cast<char>(code));
     }
     return name;

@@ -241,9 +241,12 @@ private:
                 return error::kDeviceError;
             }
             switch (waitFor(POLLIN, core_->options.answerTimeout)) {
-                case Wait::kCancelled: return 0;
-                case Wait::kTimeout: return timeoutError;
-                case Wait::kReady: break;
+                case Wait::kCancelled:
+                    return 0;
+                case Wait::kTimeout:
+                    return timeoutError;
+                case Wait::kReady:
+                    break;
             }
             char chunk[512];
             const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
@@ -273,9 +276,12 @@ private:
             return error::kNoTunnel;
         }
         switch (waitFor(POLLOUT, core_->options.answerTimeout)) {
-            case Wait::kCancelled: return -1;
-            case Wait::kTimeout: return error::kServerNotResponding;
-            case Wait::kReady: break;
+            case Wait::kCancelled:
+                return -1;
+            case Wait::kTimeout:
+                return error::kServerNotResponding;
+            case Wait::kReady:
+                break;
         }
         int soError = 0;
         socklen_t len = sizeof soError;
@@ -288,7 +294,8 @@ private:
         while (done < data.size()) {
             const ssize_t n = ::send(fd_, data.data() + done, data.size() - done, MSG_NOSIGNAL);
             if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-                if (errno == EAGAIN && waitFor(POLLOUT, core_->options.answerTimeout) != Wait::kReady) {
+                if (errno == EAGAIN &&
+                    waitFor(POLLOUT, core_->options.answerTimeout) != Wait::kReady) {
                     return false;
                 }
                 continue;
@@ -391,14 +398,16 @@ LabDialFacility::LabDialFacility(LabFacilityOptions options) : core_(std::make_s
     core_->options = std::move(options);
 }
 
-LabDialFacility::~LabDialFacility() { shutdown(); }
+LabDialFacility::~LabDialFacility() {
+    shutdown();
+}
 
 std::filesystem::path LabDialFacility::defaultPhoneBook() const {
     return core_->options.dataDirectory / "rasphone.pbk";
 }
 
-int LabDialFacility::setEntryProperties(const std::filesystem::path& phoneBook, const std::string& entryName,
-                                        const VpnEntry& entry) {
+int LabDialFacility::setEntryProperties(const std::filesystem::path& phoneBook,
+                                        const std::string& entryName, const VpnEntry& entry) {
     std::lock_guard lock(core_->fileMutex);
     auto book = lab::loadPhoneBook(phoneBook);
     if (!book) {
@@ -409,8 +418,8 @@ int LabDialFacility::setEntryProperties(const std::filesystem::path& phoneBook, 
     return lab::savePhoneBook(phoneBook, *book) ? 0 : error::kCannotOpenPhonebook;
 }
 
-int LabDialFacility::setCredentials(const std::filesystem::path& phoneBook, const std::string& entryName,
-                                    const Credentials& credentials) {
+int LabDialFacility::setCredentials(const std::filesystem::path& phoneBook,
+                                    const std::string& entryName, const Credentials& credentials) {
     std::lock_guard lock(core_->fileMutex);
     auto book = lab::loadPhoneBook(phoneBook);
     if (!book) {
@@ -428,8 +437,8 @@ int LabDialFacility::setCredentials(const std::filesystem::path& phoneBook, cons
     return lab::savePhoneBook(path, *creds) ? 0 : error::kCannotOpenPhonebook;
 }
 
-int LabDialFacility::dial(const std::filesystem::path& phoneBook, const DialParams& params, DialProgress progress,
-                          ConnectionHandle* handle) {
+int LabDialFacility::dial(const std::filesystem::path& phoneBook, const DialParams& params,
+                          DialProgress progress, ConnectionHandle* handle) {
     core_->reap();
     std::string address;
     int protocol = 0;
@@ -460,7 +469,8 @@ int LabDialFacility::dial(const std::filesystem::path& phoneBook, const DialPara
     *handle = conn->handle;
     core_->listed[conn->handle] = conn;
     core_->connections.push_back(conn);
-    auto session = std::make_shared<DialSession>(core_, conn, address, protocol, params, std::move(progress));
+    auto session =
+        std::make_shared<DialSession>(core_, conn, address, protocol, params, std::move(progress));
     conn->thread = std::thread([session] { session->run(); });
     return 0;
 }
@@ -519,7 +529,8 @@ int LabDialFacility::hangUpEntry(const std::string& entryName) {
 // pile thousands of dead entries (with their passwords) into the file.
 int LabDialFacility::removeEntry(const std::string& entryName) {
     std::lock_guard lock(core_->fileMutex);
-    std::vector<std::filesystem::path> books(core_->phoneBooksWritten.begin(), core_->phoneBooksWritten.end());
+    std::vector<std::filesystem::path> books(core_->phoneBooksWritten.begin(),
+                                             core_->phoneBooksWritten.end());
     books.push_back(defaultPhoneBook());
     int result = 0;
     for (const auto& path : books) {

@@ -24,8 +24,8 @@ public:
                            const VpnEntry& entry) override;
     int setCredentials(const std::filesystem::path& phoneBook, const std::string& entryName,
                        const Credentials& credentials) override;
-    int dial(const std::filesystem::path& phoneBook, const DialParams& params, DialProgress progress,
-             ConnectionHandle* handle) override;
+    int dial(const std::filesystem::path& phoneBook, const DialParams& params,
+             DialProgress progress, ConnectionHandle* handle) override;
     std::optional<std::string> errorString(int error, std::size_t bufferBytes) override;
     std::optional<std::vector<ActiveConnection>> connections(std::size_t capacity) override;
     int hangUp(ConnectionHandle handle) override;

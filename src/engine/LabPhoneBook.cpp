@@ -17,12 +17,23 @@ std::string escape(const std::string& s) {
     std::string out;
     for (char c : s) {
         switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case ']': out += "\\x5d"; break;
-            case '=': out += "\\x3d"; break;
-            default: out += c;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case ']':
+                out += "\\x5d";
+                break;
+            case '=':
+                out += "\\x3d";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -59,7 +70,8 @@ std::string hex(std::uint32_t v) {
 }  // namespace
 
 Section* PhoneBookFile::find(const std::string& name) {
-    auto it = std::find_if(sections.begin(), sections.end(), [&](const Section& s) { return s.name == name; });
+    auto it = std::find_if(sections.begin(), sections.end(),
+                           [&](const Section& s) { return s.name == name; });
     return it == sections.end() ? nullptr : &*it;
 }
 
@@ -96,7 +108,8 @@ PhoneBookFile parsePhoneBook(const std::string& text) {
     Section* current = nullptr;
     while (std::getline(in, line)) {
         if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-            book.sections.push_back({unescape(std::string_view(line).substr(1, line.size() - 2)), {}});
+            book.sections.push_back(
+                {unescape(std::string_view(line).substr(1, line.size() - 2)), {}});
             current = &book.sections.back();
             continue;
         }
@@ -104,7 +117,8 @@ PhoneBookFile parsePhoneBook(const std::string& text) {
         if (current == nullptr || eq == std::string::npos) {
             continue;
         }
-        current->fields.emplace_back(line.substr(0, eq), unescape(std::string_view(line).substr(eq + 1)));
+        current->fields.emplace_back(line.substr(0, eq),
+                                     unescape(std::string_view(line).substr(eq + 1)));
     }
     return book;
 }

@@ -26,15 +26,20 @@ double parseTimeScale(const char* text) {
     return v;
 }
 
-double timeScale() { return factor().load(); }
+double timeScale() {
+    return factor().load();
+}
 
-void setTimeScale(double f) { factor().store(f > 0.0 && std::isfinite(f) ? f : 1.0); }
+void setTimeScale(double f) {
+    factor().store(f > 0.0 && std::isfinite(f) ? f : 1.0);
+}
 
 std::chrono::microseconds scaled(std::chrono::milliseconds wait) {
     if (wait.count() <= 0) {
         return std::chrono::microseconds{0};
     }
-    return std::chrono::microseconds{std::llround(static_cast<double>(wait.count()) * 1000.0 * timeScale())};
+    return std::chrono::microseconds{
+        std::llround(static_cast<double>(wait.count()) * 1000.0 * timeScale())};
 }
 
 }  // namespace veltrin::engine

@@ -23,7 +23,8 @@ void WaitPumping(int milliseconds) {
     timer.setSingleShot(true);
     timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    timer.start(std::chrono::duration_cast<std::chrono::milliseconds>(wait + std::chrono::microseconds{999}));
+    timer.start(std::chrono::duration_cast<std::chrono::milliseconds>(
+        wait + std::chrono::microseconds{999}));
     loop.exec();
 }
 

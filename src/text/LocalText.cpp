@@ -94,7 +94,9 @@ std::string fromLocal(std::string_view local) {
     return c.convert(local, "\xEF\xBF\xBD", localSequenceLength);
 }
 
-std::size_t localLength(std::string_view utf8) { return toLocal(utf8).size(); }
+std::size_t localLength(std::string_view utf8) {
+    return toLocal(utf8).size();
+}
 
 std::string_view trimmed(std::string_view text) {
     constexpr std::string_view blanks = " \t\r\n";

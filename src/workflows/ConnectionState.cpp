@@ -4,7 +4,9 @@
 
 namespace veltrin::workflows {
 
-engine::ConnectionHandle ConnectionState::rasConnection() const { return engine::dialEngine().rasConnection(); }
+engine::ConnectionHandle ConnectionState::rasConnection() const {
+    return engine::dialEngine().rasConnection();
+}
 
 ConnectionState& connectionState() {
     static ConnectionState state;

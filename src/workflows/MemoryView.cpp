@@ -4,7 +4,9 @@
 
 namespace veltrin::workflows {
 
-MemoryView::MemoryView() { texts_[std::string(kResultsBox)] = std::string(kResultsStartText); }
+MemoryView::MemoryView() {
+    texts_[std::string(kResultsBox)] = std::string(kResultsStartText);
+}
 
 std::string MemoryView::text(std::string_view control) {
     std::lock_guard lock(mutex_);
@@ -83,7 +85,8 @@ void MemoryView::onTextChanged(std::function<void(std::string_view, const std::s
     listener_ = std::move(listener);
 }
 
-bool MemoryView::waitForText(std::string_view control, const std::function<bool(const std::string&)>& pred,
+bool MemoryView::waitForText(std::string_view control,
+                             const std::function<bool(const std::string&)>& pred,
                              std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, timeout, [&] {

@@ -38,7 +38,8 @@ public:
     Rgb statusColour();
 
     // Called after every text change, on the writer's thread.
-    void onTextChanged(std::function<void(std::string_view control, const std::string& text)> listener);
+    void onTextChanged(
+        std::function<void(std::string_view control, const std::string& text)> listener);
 
     // Waits (bounded, unscaled) until the control's text satisfies the predicate.
     bool waitForText(std::string_view control, const std::function<bool(const std::string&)>& pred,

@@ -15,7 +15,8 @@ namespace status {
 inline constexpr std::string_view kConnected = "连接成功";
 inline constexpr std::string_view kManualStop = "注意：已手动停止并成功断开连接，请重新连接使用。";
 inline constexpr std::string_view kRepairDone = "自动修复故障已完成，请连接使用！";
-inline constexpr std::string_view kDialError = "注意：拨号出错，请重试，重试还有问题的请重启电脑再用！";
+inline constexpr std::string_view kDialError =
+    "注意：拨号出错，请重试，重试还有问题的请重启电脑再用！";
 }  // namespace status
 
 // The status line compared as the connect command compares it: trimmed at both ends, then exact.

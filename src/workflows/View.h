@@ -16,8 +16,8 @@ struct Rgb {
 
 // Message box styles the workflows pass.
 namespace message_style {
-inline constexpr int kPlain = 0;                // an OK button, no icon
-inline constexpr int kInformation = 0x40;       // an OK button with the information icon
+inline constexpr int kPlain = 0;           // an OK button, no icon
+inline constexpr int kInformation = 0x40;  // an OK button with the information icon
 }  // namespace message_style
 inline constexpr std::string_view kDefaultMessageTitle = "友情提醒";
 

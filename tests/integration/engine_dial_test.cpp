@@ -45,13 +45,16 @@ json line(const std::string& name, json extra = json::object()) {
     return l;
 }
 
-json config(std::vector<json> lines) { return {{"admin_port", 0}, {"lines", lines}}; }
+json config(std::vector<json> lines) {
+    return {{"admin_port", 0}, {"lines", lines}};
+}
 
 class EngineAgainstLab : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() / ("veltrin-engine-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = fs::temp_directory_path() /
+              ("veltrin-engine-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
     }
@@ -61,7 +64,8 @@ protected:
     }
 
     void startEngine(std::chrono::milliseconds answerTimeout = std::chrono::seconds(10)) {
-        facility = std::make_shared<engine::LabDialFacility>(engine::LabFacilityOptions{dir, answerTimeout});
+        facility = std::make_shared<engine::LabDialFacility>(
+            engine::LabFacilityOptions{dir, answerTimeout});
         engine = std::make_unique<engine::DialEngine>(facility, dir / "pptp.pbk");
     }
 
@@ -71,7 +75,8 @@ protected:
         entry = engine::makeEntryName();
         engine->provisionEntry(entry, user, password, address, protocol);
         engine->dialEntry(entry, user, password, &view, kStatusLine);
-        view.waitForText(kStatusLine, [](const std::string& t) { return isFinal(t); }, std::chrono::seconds(20));
+        view.waitForText(
+            kStatusLine, [](const std::string& t) { return isFinal(t); }, std::chrono::seconds(20));
         return view.text(kStatusLine);
     }
 
@@ -113,7 +118,8 @@ TEST_F(EngineAgainstLab, SuccessfulDialShowsEveryStageThenProbeHangUpAndRemoval)
     EXPECT_EQ(engine->probeConnection(entry), 0);
 
     engine->removeEntry(entry);
-    EXPECT_TRUE(LabProcess::waitFor([&] { return lab::loadPhoneBook(dir / "pptp.pbk")->find(entry) == nullptr; }));
+    EXPECT_TRUE(LabProcess::waitFor(
+        [&] { return lab::loadPhoneBook(dir / "pptp.pbk")->find(entry) == nullptr; }));
     EXPECT_EQ(lab::loadPhoneBook(dir / "pptp.pbk.credentials")->find(entry), nullptr);
 }
 
@@ -142,40 +148,60 @@ TEST_F(EngineAgainstLab, PhoneBookHoldsEveryEntryValueAndTheCredentialsBeside) {
     ASSERT_TRUE(book && book->find("xKqTbRmZ"));
     const auto& f = book->find("xKqTbRmZ")->fields;
     const std::pair<const char*, const char*> expected[] = {
-        {"dwSize", "2884"},           {"dwfOptions", "0x3D0D0210"},     {"dwfOptions2", "0x6F"},
-        {"dwfOptions3", "0x0"},        {"dwVpnStrategy", "5"},           {"szDeviceType", "vpn"},
-        {"szDeviceName", "WAN 微型端口 (L2TP)"},                          {"dwCountryID", "86"},
-        {"dwCountryCode", "86"},       {"dwRedialPause", "10"},          {"dwRedialCount", "0"},
-        {"szLocalPhoneNumber", "127.9.9.9:4430"},                         {"dwfNetProtocols", "4"},
-        {"dwFramingProtocol", "1"},    {"dwDialMode", "1"},              {"dwDialExtraPercent", "75"},
-        {"dwDialExtraSampleSeconds", "120"}, {"dwHangUpExtraPercent", "10"},
-        {"dwHangUpExtraSampleSeconds", "120"}, {"dwType", "2"},          {"dwEncryptionType", "3"},
-        {"ipaddr", "0.0.0.0"},         {"ipaddrDns", "0.0.0.0"},         {"szAreaCode", ""},
-        {"dwIdleDisconnectSeconds", "0"}, {"PreSharedKey", ""},
+        {"dwSize", "2884"},
+        {"dwfOptions", "0x3D0D0210"},
+        {"dwfOptions2", "0x6F"},
+        {"dwfOptions3", "0x0"},
+        {"dwVpnStrategy", "5"},
+        {"szDeviceType", "vpn"},
+        {"szDeviceName", "WAN 微型端口 (L2TP)"},
+        {"dwCountryID", "86"},
+        {"dwCountryCode", "86"},
+        {"dwRedialPause", "10"},
+        {"dwRedialCount", "0"},
+        {"szLocalPhoneNumber", "127.9.9.9:4430"},
+        {"dwfNetProtocols", "4"},
+        {"dwFramingProtocol", "1"},
+        {"dwDialMode", "1"},
+        {"dwDialExtraPercent", "75"},
+        {"dwDialExtraSampleSeconds", "120"},
+        {"dwHangUpExtraPercent", "10"},
+        {"dwHangUpExtraSampleSeconds", "120"},
+        {"dwType", "2"},
+        {"dwEncryptionType", "3"},
+        {"ipaddr", "0.0.0.0"},
+        {"ipaddrDns", "0.0.0.0"},
+        {"szAreaCode", ""},
+        {"dwIdleDisconnectSeconds", "0"},
+        {"PreSharedKey", ""},
     };
     for (const auto& [key, value] : expected) {
         EXPECT_EQ(lab::field(f, key), std::optional<std::string>(value)) << key;
     }
     const auto creds = lab::loadPhoneBook(dir / "pptp.pbk.credentials");
     ASSERT_TRUE(creds && creds->find("xKqTbRmZ"));
-    EXPECT_EQ(creds->find("xKqTbRmZ")->fields,
-              (lab::Fields{{"dwSize", "540"}, {"dwMask", "0xB"}, {"szUserName", "alice"}, {"szPassword", "s3cret"},
-                           {"szDomain", ""}}));
+    EXPECT_EQ(creds->find("xKqTbRmZ")->fields, (lab::Fields{{"dwSize", "540"},
+                                                            {"dwMask", "0xB"},
+                                                            {"szUserName", "alice"},
+                                                            {"szPassword", "s3cret"},
+                                                            {"szDomain", ""}}));
 }
 
 TEST_F(EngineAgainstLab, WrongPasswordShowsTheErrorAndKeepsTheProbeAtZero) {
     LabProcess lab(config({line("线路")}));
     startEngine();
-    EXPECT_EQ(dial(lab.address("线路"), engine::kPptp, "alice", "wrong"), *engine::labErrorText(691));
+    EXPECT_EQ(dial(lab.address("线路"), engine::kPptp, "alice", "wrong"),
+              *engine::labErrorText(691));
     EXPECT_EQ(engine->dialInProgress(), 1);
     EXPECT_EQ(engine->probeConnection(entry), 0);
     EXPECT_TRUE(lab.sessions().empty());
 }
 
 TEST_F(EngineAgainstLab, FailuresBecomeErrorTextsNeverHangs) {
-    LabProcess lab(config({line("silent", {{"failure", "silent"}}), line("garbage", {{"failure", "garbage"}}),
-                           line("close", {{"failure", "close"}}), line("long", {{"failure", "error:720"}}),
-                           line("down", {{"status", "down"}}), line("nosstp", {{"protocols", {"pptp"}}})}));
+    LabProcess lab(
+        config({line("silent", {{"failure", "silent"}}), line("garbage", {{"failure", "garbage"}}),
+                line("close", {{"failure", "close"}}), line("long", {{"failure", "error:720"}}),
+                line("down", {{"status", "down"}}), line("nosstp", {{"protocols", {"pptp"}}})}));
     startEngine(std::chrono::milliseconds(500));
     const std::tuple<std::string, int, std::string, std::string> cases[] = {
         {"silent", engine::kPptp, "", *engine::labErrorText(718)},
@@ -215,7 +241,8 @@ TEST_F(EngineAgainstLab, NameDifferingOnlyInCaseIsNotTheEntry) {
     startEngine();
     engine->provisionEntry("AbcDefGh", "alice", "s3cret", lab.address("线路"), engine::kPptp);
     engine->dialEntry("AbcDefGh", "alice", "s3cret", &view, kStatusLine);
-    ASSERT_TRUE(view.waitForText(kStatusLine, [](auto& t) { return t == "连接成功"; }, std::chrono::seconds(10)));
+    ASSERT_TRUE(view.waitForText(
+        kStatusLine, [](auto& t) { return t == "连接成功"; }, std::chrono::seconds(10)));
     EXPECT_EQ(engine->probeConnection("abcdefgh"), 0);
     EXPECT_EQ(engine->probeConnection("ABCDEFGH"), 0);
     EXPECT_EQ(engine->probeConnection("AbcDefGh"), 1);
@@ -244,8 +271,9 @@ TEST_F(EngineAgainstLab, HangUpDuringADialStopsItsReports) {
     entry = engine::makeEntryName();
     engine->provisionEntry(entry, "alice", "s3cret", lab.address("slow"), engine::kPptp);
     engine->dialEntry(entry, "alice", "s3cret", &view, kStatusLine);
-    ASSERT_TRUE(view.waitForText(kStatusLine, [](auto& t) { return t.starts_with("正在连接设备"); },
-                                 std::chrono::seconds(10)));
+    ASSERT_TRUE(view.waitForText(
+        kStatusLine, [](auto& t) { return t.starts_with("正在连接设备"); },
+        std::chrono::seconds(10)));
     engine->hangUp();
     EXPECT_TRUE(LabProcess::waitFor([&] { return facility->liveThreads() == 0; }));
     EXPECT_TRUE(view.history(kStatusLine).back().starts_with("正在连接设备"));

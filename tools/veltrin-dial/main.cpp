@@ -62,7 +62,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string protocol = args.contains("--protocol") ? args["--protocol"] : "pptp";
-    const std::map<std::string, int> codes = {{"pptp", engine::kPptp}, {"l2tp", engine::kL2tp}, {"sstp", engine::kSstp}};
+    const std::map<std::string, int> codes = {
+        {"pptp", engine::kPptp}, {"l2tp", engine::kL2tp}, {"sstp", engine::kSstp}};
     if (!codes.contains(protocol)) {
         return usage();
     }
@@ -72,9 +73,11 @@ int main(int argc, char** argv) {
         address += ":4430";
     }
 
-    const fs::path data = args.contains("--data") ? fs::path(args["--data"]) : programDirectory() / "vlset";
+    const fs::path data =
+        args.contains("--data") ? fs::path(args["--data"]) : programDirectory() / "vlset";
     fs::create_directories(data);
-    auto engine = std::make_shared<engine::DialEngine>(engine::makeDialFacility({data}), data / "pptp.pbk");
+    auto engine =
+        std::make_shared<engine::DialEngine>(engine::makeDialFacility({data}), data / "pptp.pbk");
 
     workflows::MemoryView view;
     view.onTextChanged([](std::string_view control, const std::string& text) {
@@ -83,13 +86,15 @@ int main(int argc, char** argv) {
         }
     });
 
-    std::cout << "线路 " << line.value("name", "") << "  " << address << "  " << protocol << std::endl;
+    std::cout << "线路 " << line.value("name", "") << "  " << address << "  " << protocol
+              << std::endl;
     const std::string entry = engine::makeEntryName();
     engine->provisionEntry(entry, args["--user"], args["--password"], address, code);
     engine->dialEntry(entry, args["--user"], args["--password"], &view, workflows::kStatusLine);
 
     const bool connected = view.waitForText(
-        workflows::kStatusLine, [](const std::string& t) { return workflows::statusIs(t, workflows::status::kConnected); },
+        workflows::kStatusLine,
+        [](const std::string& t) { return workflows::statusIs(t, workflows::status::kConnected); },
         std::chrono::seconds(30));
     int result = 0;
     if (connected) {

@@ -32,7 +32,10 @@ TEST(StageText, EveryListedStateHasItsTextAndFlagEffect) {
         {3, "DeviceConnected", F::kNone},
         {4, "所有设备已连接上", F::kNone},
         {5, "开始认证", F::kSet},
-        {6, "验证中，5秒以上还显示这个的，请断开，换用协议L2TP再连接使用！如果已用L2TP请换城市再连接！", F::kSet},
+        {6,
+         "验证中，5秒以上还显示这个的，请断开，换用协议L2TP再连接使用！如果已用L2TP请换城市再连接"
+         "！",
+         F::kSet},
         {7, "认证测试", F::kNone},
         {8, "CallbackRequested", F::kNone},
         {9, "ChangePasswordRequested", F::kNone},
@@ -76,7 +79,8 @@ TEST_F(DialEngineTest, ProvisionWritesEntryThenCredentials) {
     EXPECT_EQ(e.szDeviceName, "WAN 微型端口 (L2TP)");
     ASSERT_EQ(facility->credentials.size(), 1u);
     EXPECT_EQ(facility->credentials[0].second, (Credentials{540, 0xB, "user1", "pw", ""}));
-    EXPECT_EQ(facility->calls, (std::vector<std::string>{"entry AbCdEfGh", "credentials AbCdEfGh"}));
+    EXPECT_EQ(facility->calls,
+              (std::vector<std::string>{"entry AbCdEfGh", "credentials AbCdEfGh"}));
 }
 
 TEST_F(DialEngineTest, FailedEntryWriteStoresNoCredentials) {
@@ -97,10 +101,13 @@ TEST_F(DialEngineTest, OversizeInputIsRefusedAndItsDialSaysWhy) {
         chinese65 += "线";
     }
     const Case cases[] = {
-        {"address_at_limit", "u", "p", c128, false},     {"address_over", "u", "p", c129, true},
+        {"address_at_limit", "u", "p", c128, false},
+        {"address_over", "u", "p", c129, true},
         {"address_over_in_local_bytes", "u", "p", chinese65, true},
-        {"user_at_limit", c256, "p", "h", false},         {"user_over", c257, "p", "h", true},
-        {"password_at_limit", "u", c256, "h", false},     {"password_over", "u", c257, "h", true},
+        {"user_at_limit", c256, "p", "h", false},
+        {"user_over", c257, "p", "h", true},
+        {"password_at_limit", "u", c256, "h", false},
+        {"password_over", "u", c257, "h", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -111,7 +118,8 @@ TEST_F(DialEngineTest, OversizeInputIsRefusedAndItsDialSaysWhy) {
         if (c.refused) {
             EXPECT_TRUE(facility->entries.empty());
             EXPECT_TRUE(facility->dials.empty());
-            EXPECT_NE(view.text(kStatusLine).find("过长"), std::string::npos) << view.text(kStatusLine);
+            EXPECT_NE(view.text(kStatusLine).find("过长"), std::string::npos)
+                << view.text(kStatusLine);
         } else {
             EXPECT_EQ(facility->entries.size(), 1u);
             EXPECT_EQ(facility->dials.size(), 1u);
@@ -146,7 +154,10 @@ TEST_F(DialEngineTest, ErrorTextsFitTheBufferOrLeaveHundredBlanks) {
     facility->errorTexts[721] = std::string(100, 'y');  // one byte too many
     engine.dialEntry("Name", "u", "p", &view, kStatusLine);
     const std::pair<int, std::string> cases[] = {
-        {691, "refused"}, {720, std::string(99, 'x')}, {721, std::string(100, ' ')}, {999, std::string(100, ' ')},
+        {691, "refused"},
+        {720, std::string(99, 'x')},
+        {721, std::string(100, ' ')},
+        {999, std::string(100, ' ')},
     };
     for (const auto& [code, text] : cases) {
         progress(0, code);
@@ -225,7 +236,8 @@ TEST_F(DialEngineTest, RemoveEntryHangsUpByNameThenRemoves) {
     for (int i = 0; i < 1000 && facility->callsSnapshot().size() < 2; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    EXPECT_EQ(facility->callsSnapshot(), (std::vector<std::string>{"rasphone -h Name", "rasphone -r Name"}));
+    EXPECT_EQ(facility->callsSnapshot(),
+              (std::vector<std::string>{"rasphone -h Name", "rasphone -r Name"}));
 }
 
 TEST_F(DialEngineTest, RemoveEntryDoesNotHangOnAStuckStep) {

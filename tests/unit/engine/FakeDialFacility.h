@@ -37,19 +37,22 @@ public:
     DialProgress lastProgress;
     ConnectionHandle nextHandle = 100;
 
-    int setEntryProperties(const std::filesystem::path&, const std::string& name, const VpnEntry& e) override {
+    int setEntryProperties(const std::filesystem::path&, const std::string& name,
+                           const VpnEntry& e) override {
         calls.push_back("entry " + name);
         if (entryResult == 0) {
             entries.push_back({name, e});
         }
         return entryResult;
     }
-    int setCredentials(const std::filesystem::path&, const std::string& name, const Credentials& c) override {
+    int setCredentials(const std::filesystem::path&, const std::string& name,
+                       const Credentials& c) override {
         calls.push_back("credentials " + name);
         credentials.emplace_back(name, c);
         return credentialsResult;
     }
-    int dial(const std::filesystem::path&, const DialParams& p, DialProgress progress, ConnectionHandle* h) override {
+    int dial(const std::filesystem::path&, const DialParams& p, DialProgress progress,
+             ConnectionHandle* h) override {
         calls.push_back("dial " + p.szEntryName);
         dials.push_back(p);
         *h = nextHandle++;

@@ -37,7 +37,8 @@ TEST(LabPhoneBook, SavedFileIsPrivateAndReplacedWhole) {
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(lab::loadPhoneBook(path)->sections.size(), 1u);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator{}), 1);  // no temp left
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator{}),
+              1);  // no temp left
     EXPECT_TRUE(lab::loadPhoneBook(dir / "missing.pbk")->sections.empty());
     EXPECT_FALSE(lab::savePhoneBook(dir / "no-such-dir" / "x.pbk", book));
     fs::remove_all(dir);

@@ -14,8 +14,8 @@ namespace {
 
 TEST(TimeScale, ParsesOnlyPositiveFiniteNumbers) {
     const std::pair<const char*, double> cases[] = {
-        {nullptr, 1.0}, {"", 1.0}, {"0.05", 0.05}, {"2", 2.0}, {"0", 1.0},
-        {"-1", 1.0}, {"abc", 1.0}, {"0.5x", 1.0}, {"inf", 1.0}, {"nan", 1.0},
+        {nullptr, 1.0}, {"", 1.0},    {"0.05", 0.05}, {"2", 2.0},   {"0", 1.0},
+        {"-1", 1.0},    {"abc", 1.0}, {"0.5x", 1.0},  {"inf", 1.0}, {"nan", 1.0},
     };
     for (const auto& [text, value] : cases) {
         EXPECT_DOUBLE_EQ(parseTimeScale(text), value) << (text ? text : "null");
@@ -38,7 +38,8 @@ TEST_F(WaitPumpingTest, UiThreadKeepsHandlingEventsWhileWaiting) {
     int handledDuringWait = 0;
     QTimer::singleShot(20, [&] { handledDuringWait += waiting ? 1 : 0; });
     QTimer::singleShot(60, [&] { handledDuringWait += waiting ? 1 : 0; });
-    QMetaObject::invokeMethod(&app, [&] { handledDuringWait += waiting ? 1 : 0; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &app, [&] { handledDuringWait += waiting ? 1 : 0; }, Qt::QueuedConnection);
 
     const auto start = std::chrono::steady_clock::now();
     waiting = true;

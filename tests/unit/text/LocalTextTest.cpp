@@ -25,7 +25,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(Conversion{"empty", "", ""}, Conversion{"ascii", "abc 123", "abc 123"},
                     Conversion{"chinese", "连接成功", "\xC1\xAC\xBD\xD3\xB3\xC9\xB9\xA6"},
                     Conversion{"fullwidth_punctuation", "【！】", "\xA1\xBE\xA3\xA1\xA1\xBF"},
-                    Conversion{"mixed", "WAN 微型端口 (L2TP)", "WAN \xCE\xA2\xD0\xCD\xB6\xCB\xBF\xDA (L2TP)"}),
+                    Conversion{"mixed", "WAN 微型端口 (L2TP)",
+                               "WAN \xCE\xA2\xD0\xCD\xB6\xCB\xBF\xDA (L2TP)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LocalText, CharacterOutsideCodePageBecomesQuestionMark) {
@@ -53,8 +54,12 @@ TEST(LocalText, LongTextConvertsWhole) {
 
 TEST(Trimmed, RemovesSurroundingBlanksOnly) {
     const std::pair<std::string, std::string> cases[] = {
-        {"", ""}, {"   ", ""}, {" 连接成功 ", "连接成功"}, {"\t\r\n连接成功\r\n", "连接成功"},
-        {"a b", "a b"}, {" a b ", "a b"},
+        {"", ""},
+        {"   ", ""},
+        {" 连接成功 ", "连接成功"},
+        {"\t\r\n连接成功\r\n", "连接成功"},
+        {"a b", "a b"},
+        {" a b ", "a b"},
     };
     for (const auto& [in, out] : cases) {
         EXPECT_EQ(trimmed(in), out) << "input [" << in << "]";

@@ -8,8 +8,9 @@ namespace {
 
 TEST(StatusChannel, ConnectedIsComparedTrimmedAndExact) {
     const std::pair<std::string, bool> cases[] = {
-        {"连接成功", true},   {"  连接成功 ", true}, {"\r\n连接成功\t", true},
-        {"连接成功！", false}, {"连接 成功", false}, {"", false}, {"正在打开端口", false},
+        {"连接成功", true},      {"  连接成功 ", true}, {"\r\n连接成功\t", true},
+        {"连接成功！", false},   {"连接 成功", false},  {"", false},
+        {"正在打开端口", false},
     };
     for (const auto& [text, connected] : cases) {
         EXPECT_EQ(statusIs(text, status::kConnected), connected) << "[" << text << "]";
@@ -48,7 +49,8 @@ TEST(ResultsBox, StartsWithNoticeAndOnlyGrowsAtTheEnd) {
     EXPECT_EQ(view.text(kResultsBox), " 【严禁非法用途，所有使用后果自负！】");
     view.appendResult("\r\n1.2.3.4");
     view.appendResult("\r\n5.6.7.8");
-    EXPECT_EQ(view.text(kResultsBox), " 【严禁非法用途，所有使用后果自负！】\r\n1.2.3.4\r\n5.6.7.8");
+    EXPECT_EQ(view.text(kResultsBox),
+              " 【严禁非法用途，所有使用后果自负！】\r\n1.2.3.4\r\n5.6.7.8");
 }
 
 }  // namespace
