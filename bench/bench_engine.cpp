@@ -5,7 +5,7 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
-#include "LabProcess.h"
+#include "support/LabProcess.h"
 #include "engine/DialEngine.h"
 #include "engine/EntryName.h"
 #include "engine/LabDialFacility.h"

@@ -254,7 +254,8 @@ private:
                 continue;
             }
             if (n <= 0) {
-                return error::kRemoteDisconnection;
+                // Bytes that never formed a line were no answer of a line server.
+                return buffer_.empty() ? error::kRemoteDisconnection : error::kDeviceError;
             }
             buffer_.append(chunk, static_cast<size_t>(n));
         }

@@ -75,6 +75,10 @@ Section* PhoneBookFile::find(const std::string& name) {
     return it == sections.end() ? nullptr : &*it;
 }
 
+const Section* PhoneBookFile::find(const std::string& name) const {
+    return const_cast<PhoneBookFile*>(this)->find(name);
+}
+
 void PhoneBookFile::put(const std::string& name, Fields fields) {
     if (Section* s = find(name)) {
         s->fields = std::move(fields);

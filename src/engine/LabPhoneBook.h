@@ -23,6 +23,7 @@ struct PhoneBookFile {
     std::vector<Section> sections;
 
     Section* find(const std::string& name);
+    const Section* find(const std::string& name) const;
     void put(const std::string& name, Fields fields);  // replaces a section of the same name
     bool erase(const std::string& name);
 };

@@ -22,10 +22,11 @@ void MemoryView::setText(std::string_view control, const std::string& text) {
         history_[std::string(control)].push_back(text);
         listener = listener_;
     }
-    changed_.notify_all();
+    // Listeners first: a waiter that wakes must find the change already handled.
     if (listener) {
         listener(control, text);
     }
+    changed_.notify_all();
 }
 
 bool MemoryView::isTicked(std::string_view control) {

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "LabProcess.h"
+#include "support/LabProcess.h"
 #include "engine/DialEngine.h"
 #include "engine/EntryName.h"
 #include "engine/LabDialFacility.h"
@@ -73,6 +73,7 @@ protected:
     std::string dial(const std::string& address, int protocol, const std::string& user = "alice",
                      const std::string& password = "s3cret") {
         entry = engine::makeEntryName();
+        view.setText(kStatusLine, "");
         engine->provisionEntry(entry, user, password, address, protocol);
         engine->dialEntry(entry, user, password, &view, kStatusLine);
         view.waitForText(
@@ -103,7 +104,8 @@ TEST_F(EngineAgainstLab, SuccessfulDialShowsEveryStageThenProbeHangUpAndRemoval)
     LabProcess lab(config({line("上海电信1")}));
     startEngine();
     EXPECT_EQ(dial(lab.address("上海电信1"), engine::kPptp), "连接成功");
-    EXPECT_EQ(view.history(kStatusLine), kSuccessfulStages);
+    const auto history = view.history(kStatusLine);  // after the "" the test wrote first
+    EXPECT_EQ(std::vector<std::string>(history.begin() + 1, history.end()), kSuccessfulStages);
     EXPECT_EQ(engine->dialInProgress(), 0);
 
     EXPECT_EQ(engine->probeConnection(entry), 1);
@@ -119,8 +121,8 @@ TEST_F(EngineAgainstLab, SuccessfulDialShowsEveryStageThenProbeHangUpAndRemoval)
 
     engine->removeEntry(entry);
     EXPECT_TRUE(LabProcess::waitFor(
-        [&] { return lab::loadPhoneBook(dir / "pptp.pbk")->find(entry) == nullptr; }));
-    EXPECT_EQ(lab::loadPhoneBook(dir / "pptp.pbk.credentials")->find(entry), nullptr);
+        [&] { return engine::lab::loadPhoneBook(dir / "pptp.pbk")->find(entry) == nullptr; }));
+    EXPECT_EQ(engine::lab::loadPhoneBook(dir / "pptp.pbk.credentials")->find(entry), nullptr);
 }
 
 TEST_F(EngineAgainstLab, EachProtocolReachesItsOwnPort) {
@@ -144,7 +146,7 @@ TEST_F(EngineAgainstLab, PhoneBookHoldsEveryEntryValueAndTheCredentialsBeside) {
     LabProcess lab(config({line("线路")}));
     startEngine();
     engine->provisionEntry("xKqTbRmZ", "alice", "s3cret", "127.9.9.9:4430", engine::kSstp);
-    const auto book = lab::loadPhoneBook(dir / "pptp.pbk");
+    const auto book = engine::lab::loadPhoneBook(dir / "pptp.pbk");
     ASSERT_TRUE(book && book->find("xKqTbRmZ"));
     const auto& f = book->find("xKqTbRmZ")->fields;
     const std::pair<const char*, const char*> expected[] = {
@@ -176,11 +178,11 @@ TEST_F(EngineAgainstLab, PhoneBookHoldsEveryEntryValueAndTheCredentialsBeside) {
         {"PreSharedKey", ""},
     };
     for (const auto& [key, value] : expected) {
-        EXPECT_EQ(lab::field(f, key), std::optional<std::string>(value)) << key;
+        EXPECT_EQ(engine::lab::field(f, key), std::optional<std::string>(value)) << key;
     }
-    const auto creds = lab::loadPhoneBook(dir / "pptp.pbk.credentials");
+    const auto creds = engine::lab::loadPhoneBook(dir / "pptp.pbk.credentials");
     ASSERT_TRUE(creds && creds->find("xKqTbRmZ"));
-    EXPECT_EQ(creds->find("xKqTbRmZ")->fields, (lab::Fields{{"dwSize", "540"},
+    EXPECT_EQ(creds->find("xKqTbRmZ")->fields, (engine::lab::Fields{{"dwSize", "540"},
                                                             {"dwMask", "0xB"},
                                                             {"szUserName", "alice"},
                                                             {"szPassword", "s3cret"},
@@ -204,7 +206,7 @@ TEST_F(EngineAgainstLab, FailuresBecomeErrorTextsNeverHangs) {
                 line("down", {{"status", "down"}}), line("nosstp", {{"protocols", {"pptp"}}})}));
     startEngine(std::chrono::milliseconds(500));
     const std::tuple<std::string, int, std::string, std::string> cases[] = {
-        {"silent", engine::kPptp, "", *engine::labErrorText(718)},
+        {"silent", engine::kPptp, "", *engine::labErrorText(809)},
         {"garbage", engine::kPptp, "", *engine::labErrorText(651)},
         {"close", engine::kPptp, "", *engine::labErrorText(629)},
         {"long", engine::kPptp, "", std::string(100, ' ')},
