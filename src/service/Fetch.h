@@ -19,6 +19,7 @@ enum class FetchStatus {
 struct FetchRequest final {
     std::string url;
     int timeoutSeconds = 0;  // 0 or negative: the default of 15 s
+    bool operator==(const FetchRequest&) const = default;
 };
 
 struct FetchResult final {
