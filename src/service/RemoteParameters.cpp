@@ -11,8 +11,12 @@
 namespace veltrin::service {
 namespace {
 
-std::atomic<std::shared_ptr<const RemoteParameters>> gCurrent{
-    std::make_shared<const RemoteParameters>()};
+// Function-local so a reader in another file's static initialiser still finds a record.
+std::atomic<std::shared_ptr<const RemoteParameters>>& current() {
+    static std::atomic<std::shared_ptr<const RemoteParameters>> record{
+        std::make_shared<const RemoteParameters>()};
+    return record;
+}
 
 std::string supportOrBuiltIn(const RemoteParameters& p) {
     return p.supportContact.empty() ? std::string(kBuiltInSupportContact) : p.supportContact;
@@ -87,20 +91,20 @@ bool isNewerVersion(std::string_view latest, std::string_view running) {
 }
 
 std::shared_ptr<const RemoteParameters> loadRemoteParameters() {
-    return gCurrent.load();
+    return current().load();
 }
 
 void publishRemoteParameters(RemoteParameters parameters) {
-    gCurrent.store(std::make_shared<const RemoteParameters>(std::move(parameters)));
+    current().store(std::make_shared<const RemoteParameters>(std::move(parameters)));
 }
 
 void updateRemoteParameters(const std::function<void(RemoteParameters&)>& change) {
-    auto current = gCurrent.load();
+    auto seen = current().load();
     for (;;) {
-        auto next = std::make_shared<RemoteParameters>(*current);
+        auto next = std::make_shared<RemoteParameters>(*seen);
         change(*next);
         std::shared_ptr<const RemoteParameters> published = std::move(next);
-        if (gCurrent.compare_exchange_weak(current, published)) {
+        if (current().compare_exchange_weak(seen, published)) {
             return;
         }
     }

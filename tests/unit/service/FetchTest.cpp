@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "LoopbackServers.h"
 #include "service/Fetch.h"
@@ -108,6 +109,26 @@ TEST(Fetch, ReturnsTheBodyWhateverTheStatus) {
     EXPECT_TRUE(r.ok());
     EXPECT_EQ(r.httpStatus, 404);
     EXPECT_EQ(r.body, "not here");
+}
+
+TEST(Fetch, ManyThreadsAtOnceEachGetTheirOwnAnswer) {
+    HttpServer http;
+    http.server().Get(R"(/echo/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+        res.set_content("answer " + req.matches[1].str(), "text/plain");
+    });
+    http.start();
+    std::vector<std::string> bodies(16);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        threads.emplace_back(
+            [&, i] { bodies[i] = fetchText(http.url("/echo/" + std::to_string(i)), 5); });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        EXPECT_EQ(bodies[i], "answer " + std::to_string(i));
+    }
 }
 
 TEST(Fetch, KeepsZeroBytesOfTheBody) {
