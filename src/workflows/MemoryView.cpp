@@ -65,6 +65,60 @@ void MemoryView::setStatusColour(Rgb colour) {
     statusColour_ = colour;
 }
 
+bool MemoryView::isVisible(std::string_view control) {
+    std::lock_guard lock(mutex_);
+    const auto it = visible_.find(control);
+    return it == visible_.end() || it->second;
+}
+
+void MemoryView::setVisible(std::string_view control, bool visible) {
+    std::lock_guard lock(mutex_);
+    visible_[std::string(control)] = visible;
+}
+
+void MemoryView::setAlwaysOnTop(bool onTop) {
+    std::lock_guard lock(mutex_);
+    alwaysOnTop_ = onTop;
+}
+
+bool MemoryView::alwaysOnTop() {
+    std::lock_guard lock(mutex_);
+    return alwaysOnTop_;
+}
+
+int MemoryView::rowCount(std::string_view list) {
+    std::lock_guard lock(mutex_);
+    const auto it = rows_.find(list);
+    return it == rows_.end() ? 0 : static_cast<int>(it->second.size());
+}
+
+int MemoryView::selectedRow(std::string_view list) {
+    std::lock_guard lock(mutex_);
+    const auto it = selection_.find(list);
+    return it == selection_.end() ? -1 : it->second;
+}
+
+std::string MemoryView::cell(std::string_view list, int row, int column) {
+    std::lock_guard lock(mutex_);
+    const auto it = rows_.find(list);
+    if (it == rows_.end() || row < 0 || row >= static_cast<int>(it->second.size()) || column < 0 ||
+        column >= static_cast<int>(it->second[row].size())) {
+        return {};
+    }
+    return it->second[row][column];
+}
+
+void MemoryView::setRows(std::string_view list, std::vector<std::vector<std::string>> rows) {
+    std::lock_guard lock(mutex_);
+    rows_[std::string(list)] = std::move(rows);
+    selection_[std::string(list)] = -1;
+}
+
+void MemoryView::select(std::string_view list, int row) {
+    std::lock_guard lock(mutex_);
+    selection_[std::string(list)] = row;
+}
+
 std::vector<std::string> MemoryView::history(std::string_view control) {
     std::lock_guard lock(mutex_);
     const auto it = history_.find(control);

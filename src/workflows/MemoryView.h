@@ -31,6 +31,16 @@ public:
     bool isEnabled(std::string_view control) override;
     void appendResult(const std::string& text) override;
     void setStatusColour(Rgb colour) override;
+    bool isVisible(std::string_view control) override;
+    void setVisible(std::string_view control, bool visible) override;
+    void setAlwaysOnTop(bool onTop) override;
+    int rowCount(std::string_view list) override;
+    int selectedRow(std::string_view list) override;
+    std::string cell(std::string_view list, int row, int column) override;
+
+    void setRows(std::string_view list, std::vector<std::vector<std::string>> rows);
+    void select(std::string_view list, int row);
+    bool alwaysOnTop();
 
     // Every text each control was given, in order (the status line's history shows dial stages).
     std::vector<std::string> history(std::string_view control);
@@ -57,6 +67,10 @@ private:
     std::map<std::string, bool, std::less<>> enabled_;
     std::vector<Message> messages_;
     Rgb statusColour_;
+    std::map<std::string, bool, std::less<>> visible_;
+    std::map<std::string, std::vector<std::vector<std::string>>, std::less<>> rows_;
+    std::map<std::string, int, std::less<>> selection_;
+    bool alwaysOnTop_ = false;
     std::function<void(std::string_view, const std::string&)> listener_;
 };
 

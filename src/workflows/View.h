@@ -34,6 +34,15 @@ public:
     virtual void appendResult(const std::string& text) = 0;
     virtual void setStatusColour(Rgb colour) = 0;
 
+    virtual bool isVisible(std::string_view control) = 0;
+    virtual void setVisible(std::string_view control, bool visible) = 0;
+    virtual void setAlwaysOnTop(bool onTop) = 0;
+
+    // Report lists: rows of text columns; the selection is -1 when no row is selected.
+    virtual int rowCount(std::string_view list) = 0;
+    virtual int selectedRow(std::string_view list) = 0;
+    virtual std::string cell(std::string_view list, int row, int column) = 0;
+
     // A modal message box; returns when the user closes it. Without a style: OK with the
     // information icon; without a title: "友情提醒".
     void showMessage(const std::string& text, std::optional<int> style = std::nullopt,
