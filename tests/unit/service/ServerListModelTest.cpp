@@ -10,7 +10,9 @@
 
 #include "LoopbackServers.h"
 #include "ServerListFixtures.h"
+#include "service/Endpoints.h"
 #include "service/Fetch.h"
+#include "service/RemoteParameters.h"
 #include "text/LocalText.h"
 
 namespace veltrin::service {
@@ -183,6 +185,24 @@ TEST_F(ServiceFixture, AnswerNamingNoServerKeepsTheFallbackUnread) {
     EXPECT_EQ(namesOf(model.rows(ServerListId::full)),
               (std::vector<std::string>{"[全国]列表混拨"}));
     EXPECT_EQ(speedRequests, 0);
+}
+
+// The remote address wins; without one the built-in address is used and left in the record.
+TEST(ServerListSources, RemoteAddressElseBuiltInStored) {
+    const auto saved = loadRemoteParameters();
+    RemoteParameters remote = *saved;
+    remote.serverListUrl = "http://127.0.0.1:9/remote.json";
+    publishRemoteParameters(remote);
+    EXPECT_EQ(currentServerListSources("/tmp/x").serverListUrl, "http://127.0.0.1:9/remote.json");
+
+    remote.serverListUrl.clear();
+    publishRemoteParameters(remote);
+    const auto sources = currentServerListSources("/tmp/x");
+    EXPECT_EQ(sources.serverListUrl, endpointAddress(Endpoint::serverList));
+    EXPECT_EQ(loadRemoteParameters()->serverListUrl, sources.serverListUrl);
+    EXPECT_EQ(sources.speedListUrl, endpointAddress(Endpoint::speedList));
+    EXPECT_EQ(sources.settingsDirectory, fs::path("/tmp/x"));
+    publishRemoteParameters(*saved);
 }
 
 // A list for the choice rules: the example plus a "超级" server in group A and a server of its
