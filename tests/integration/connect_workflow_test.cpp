@@ -1,0 +1,357 @@
+// The connect and disconnect commands with an in-memory window against a real lab.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "engine/DialEngine.h"
+#include "engine/LabDialFacility.h"
+#include "engine/TimeScale.h"
+#include "support/LabProcess.h"
+#include "workflows/ConnectCommand.h"
+#include "workflows/Controls.h"
+#include "workflows/DisconnectCommands.h"
+#include "workflows/MemoryView.h"
+#include "workflows/StatusChannel.h"
+#include "workflows/Workers.h"
+
+namespace veltrin::workflows {
+namespace {
+
+namespace fs = std::filesystem;
+namespace c = control;
+using nlohmann::json;
+using testing::LabProcess;
+
+json labConfig() {
+    json line = {{"name", "上海电信1"},
+                 {"accounts", json::array({{{"user", "alice"}, {"password", "s3cret"}}})},
+                 {"stage_delay_ms", 20},
+                 {"pool", json::array({"58.34.10.1", "58.34.10.2"})}};
+    json other = line;
+    other["name"] = "北京联通2";
+    other["pool"] = json::array({"123.112.5.20"});
+    return {{"lines", json::array({line, other})}};
+}
+
+class ConnectWorkflow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        engine::setTimeScale(0.02);
+        dir = fs::temp_directory_path() /
+              ("veltrin-connect-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        engine = std::make_unique<engine::DialEngine>(
+            std::make_shared<engine::LabDialFacility>(
+                engine::LabFacilityOptions{dir, std::chrono::seconds(5)}),
+            dir / "pptp.pbk");
+        view.setText(c::编辑框_用户名, "alice");
+        view.setText(c::编辑框_密码, "s3cret");
+        view.setText(c::标签_用户过期时间查询, "已查询");
+        view.setTicked(c::单选框_PPTP, true);
+        view.setVisible(c::超级列表框_线路超级列表2, false);
+        context = std::make_unique<MainContext>(MainContext{view, state, *engine, {}});
+        context->actions.accountCheck = [this](const std::string& user) {
+            ++accountChecks;
+            checkedUser = user;
+            return accountAnswer;
+        };
+        context->actions.connectionMonitor = [this] { ++monitors; };
+        context->actions.verifyNewIp = [this] { ++verifications; };
+        context->actions.startTimedChange = [this] { ++timedChanges; };
+        context->actions.queryExpiry = [this] { ++expiryQueries; };
+        context->actions.hideToTray = [this] { ++trayHides; };
+        context->actions.stopChangeTimers = [this] { ++timerStops; };
+    }
+    void TearDown() override {
+        waitForWorkers(std::chrono::seconds(20));
+        engine.reset();
+        fs::remove_all(dir);
+    }
+
+    void useLine(LabProcess& lab, const std::string& name) {
+        state.serverAddress.set(lab.address(name));
+        state.lineName.set(name);
+    }
+
+    // Presses disconnect (as a nested UI handler would) once the status shows the text.
+    std::thread disconnectWhen(std::function<bool(const std::string&)> pred) {
+        return std::thread([this, pred] {
+            view.waitForText(kStatusLine, pred, std::chrono::seconds(20));
+            disconnectCommand(*context);
+        });
+    }
+
+    fs::path dir;
+    std::unique_ptr<engine::DialEngine> engine;
+    MemoryView view;
+    ConnectionState state;
+    std::unique_ptr<MainContext> context;
+    std::string accountAnswer;
+    std::string checkedUser;
+    std::atomic<int> accountChecks{0}, monitors{0}, verifications{0}, timedChanges{0},
+        expiryQueries{0}, trayHides{0}, timerStops{0};
+};
+
+TEST_F(ConnectWorkflow, EachProtocolConnectsAndThePlainDisconnectReleasesTheLine) {
+    LabProcess lab(labConfig());
+    const std::tuple<std::string_view, std::string, int> cases[] = {
+        {c::单选框_PPTP, "pptp", engine::kPptp},
+        {c::单选框_L2TP, "l2tp", engine::kL2tp},
+        {c::单选框_SSTP, "sstp", engine::kSstp}};
+    view.setRows(c::超级列表框_线路超级列表1, {{"上海电信1", "", "正常", lab.address("上海电信1"),
+                                                "", "", lab.address("上海电信1") + ":4430", ""}});
+    view.select(c::超级列表框_线路超级列表1, 0);
+    useLine(lab, "上海电信1");
+    view.setTicked(c::选择框_记录每次连接ip, true);
+    for (const auto& [radio, protocol, code] : cases) {
+        SCOPED_TRACE(protocol);
+        for (auto r : {c::单选框_PPTP, c::单选框_L2TP, c::单选框_SSTP}) {
+            view.setTicked(r, false);
+        }
+        view.setTicked(radio, true);
+        const int monitorsBefore = monitors;
+        connectCommand(*context);
+        EXPECT_EQ(view.text(kStatusLine), "连接成功");
+        EXPECT_EQ(state.protocolCode, code);
+        EXPECT_FALSE(view.isEnabled(c::按钮_连接));
+        EXPECT_FALSE(view.isEnabled(c::编辑框_用户名));
+        auto sessions = lab.sessions();
+        ASSERT_EQ(sessions.size(), 1u);
+        EXPECT_EQ(sessions[0]["protocol"], protocol);
+        ASSERT_TRUE(LabProcess::waitFor([&] { return monitors == monitorsBefore + 1; }));
+
+        disconnectCommand(*context);
+        ASSERT_TRUE(view.waitForText(
+            kStatusLine, [](auto& t) { return t == status::kManualStop; },
+            std::chrono::seconds(20)));
+        EXPECT_TRUE(LabProcess::waitFor([&] { return lab.sessions().empty(); }));
+        EXPECT_TRUE(view.isEnabled(c::按钮_连接));
+        EXPECT_TRUE(view.isEnabled(c::超级列表框_线路超级列表1));
+        EXPECT_EQ(state.stopRequested, 1);
+    }
+    EXPECT_EQ(accountChecks, 1);  // once per run
+    EXPECT_EQ(verifications, 3);
+    EXPECT_EQ(checkedUser, "alice");
+}
+
+TEST_F(ConnectWorkflow, InputChecksStopBeforeAnythingIsLocked) {
+    struct Case {
+        const char* name;
+        std::function<void(MainContext&)> arrange;
+        std::string_view message;
+    };
+    const Case cases[] = {
+        {"hunt_without_value",
+         [](MainContext& x) {
+             x.view.setTicked(c::选择框_找回指定ip, true);
+             x.view.setText(c::编辑框_找回指定ip, "   ");
+         },
+         connect_text::kHuntEmpty},
+        {"no_server", [](MainContext& x) { x.state.serverAddress.set(""); },
+         connect_text::kNoServer},
+        {"no_user", [](MainContext& x) { x.view.setText(c::编辑框_用户名, ""); },
+         connect_text::kNoUser},
+        {"no_password", [](MainContext& x) { x.view.setText(c::编辑框_密码, ""); },
+         connect_text::kNoPassword},
+    };
+    for (const auto& cs : cases) {
+        SCOPED_TRACE(cs.name);
+        MemoryView fresh;
+        fresh.setText(c::编辑框_用户名, "alice");
+        fresh.setText(c::编辑框_密码, "s3cret");
+        ConnectionState s;
+        s.serverAddress.set("127.0.0.2");
+        s.stopRequested = 1;
+        MainContext x{fresh, s, *engine, context->actions};
+        cs.arrange(x);
+        connectCommand(x);
+        ASSERT_EQ(fresh.messages().size(), 1u);
+        EXPECT_EQ(fresh.messages()[0].text, cs.message);
+        EXPECT_EQ(fresh.messages()[0].style, 0);
+        EXPECT_EQ(fresh.messages()[0].title, "特别提示");
+        EXPECT_TRUE(fresh.isEnabled(c::按钮_连接));
+        EXPECT_EQ(s.stopRequested, 0);  // cleared before any check
+    }
+    EXPECT_EQ(accountChecks, 0);
+}
+
+TEST_F(ConnectWorkflow, RefusedAccountShowsTheServiceInfoAndStaysUnverified) {
+    const std::tuple<const char*, std::string, bool> cases[] = {
+        {"refused", R"({"data":null,"info":"账户已过期"})", false},
+        {"timeout_info_passes", R"({"data":null,"info":"请求超时"})", true},
+        {"empty_answer_passes", "", true},
+        {"blank_info_passes", R"({"data":null,"info":"  "})", true},
+    };
+    for (const auto& [name, answer, passes] : cases) {
+        SCOPED_TRACE(name);
+        MemoryView fresh;
+        fresh.setText(c::编辑框_用户名, " alice ");
+        fresh.setText(c::编辑框_密码, "s3cret");
+        fresh.setTicked(c::选择框_服务器列表拨号, true);  // hands over instead of dialling
+        ConnectionState s;
+        MainContext x{fresh, s, *engine, context->actions};
+        accountAnswer = answer;
+        connectCommand(x);
+        EXPECT_EQ(s.accountVerified, passes ? 1 : 0);
+        if (passes) {
+            EXPECT_TRUE(fresh.messages().empty());
+        } else {
+            ASSERT_EQ(fresh.messages().size(), 1u);
+            EXPECT_EQ(fresh.messages()[0].text,
+                      "账户已过期账户过期或填错！请先自助或联系客服开通账户再使用！");
+            EXPECT_EQ(fresh.messages()[0].style, 0x40);
+            EXPECT_EQ(fresh.messages()[0].title, "友情提醒");
+        }
+        EXPECT_EQ(checkedUser, "alice");
+    }
+}
+
+TEST_F(ConnectWorkflow, ListCyclingHandsOverWithoutDialling) {
+    LabProcess lab(labConfig());
+    view.setTicked(c::选择框_服务器列表拨号, true);
+    state.serverAddress.set("");
+    connectCommand(*context);
+    EXPECT_TRUE(LabProcess::waitFor([&] { return timedChanges == 1; }));
+    EXPECT_TRUE(lab.dials().empty());
+    EXPECT_FALSE(view.isEnabled(c::按钮_连接));
+}
+
+TEST_F(ConnectWorkflow, MixRowDrawsAPoolServerAndNoSelectionDialsTheSavedAddress) {
+    LabProcess lab(labConfig());
+    const auto pool = lab.address("北京联通2");
+    view.setRows(c::超级列表框_线路超级列表1, {{"北京-混拨", "", "", "", "", "", "", "1"}});
+    view.setRows(c::超级列表框_线路超级列表3,
+                 {{"北京联通2", "", "", pool, "", "", pool + ":4430", ""},
+                  {"北京联通2", "", "", pool, "", "", pool + ":4430", ""}});
+    view.select(c::超级列表框_线路超级列表1, 0);
+    view.setTicked(c::单选框_PPTP, false);
+    view.setTicked(c::单选框_SSTP, true);
+    useLine(lab, "上海电信1");
+    connectCommand(*context);
+    ASSERT_EQ(view.text(kStatusLine), "连接成功");
+    EXPECT_EQ(state.serverAddress.get(), pool + ":4430");
+    EXPECT_GE(state.selectedRow, 0);
+    EXPECT_LT(state.selectedRow, 2);
+    EXPECT_EQ(lab.sessions()[0]["line"], "北京联通2");
+    plainDisconnect(*context);
+
+    view.select(c::超级列表框_线路超级列表1, -1);
+    view.setTicked(c::单选框_SSTP, false);
+    view.setTicked(c::单选框_L2TP, true);
+    useLine(lab, "上海电信1");
+    connectCommand(*context);
+    ASSERT_EQ(view.text(kStatusLine), "连接成功");
+    EXPECT_EQ(lab.sessions()[0]["line"], "上海电信1");
+}
+
+TEST_F(ConnectWorkflow, FailedDialWaitsUntilTheUserDisconnects) {
+    LabProcess lab(labConfig());
+    useLine(lab, "上海电信1");
+    view.setText(c::编辑框_密码, "wrong");
+    auto presser =
+        disconnectWhen([](const std::string& t) { return t == *engine::labErrorText(691); });
+    connectCommand(*context);  // returns only because of the disconnect
+    presser.join();
+    ASSERT_TRUE(view.waitForText(
+        kStatusLine, [](auto& t) { return t == status::kManualStop; }, std::chrono::seconds(20)));
+    EXPECT_EQ(monitors, 0);
+    EXPECT_TRUE(lab.sessions().empty());
+}
+
+TEST_F(ConnectWorkflow, DialThatNeverStartsShowsTheDialErrorText) {
+    LabProcess lab(labConfig());
+    // A phone-book that cannot be written: the dial is refused before it starts and says nothing.
+    engine::DialEngine broken(
+        std::make_shared<engine::LabDialFacility>(engine::LabFacilityOptions{dir}),
+        dir / "no-such-dir" / "pptp.pbk");
+    MainContext x{view, state, broken, context->actions};
+    useLine(lab, "上海电信1");
+    view.setText(kStatusLine, std::string(status::kRepairDone));
+    std::thread presser([&] {
+        view.waitForText(
+            kStatusLine, [](auto& t) { return t == status::kDialError; }, std::chrono::seconds(20));
+        disconnectCommand(x);
+    });
+    connectCommand(x);
+    presser.join();
+    const auto history = view.history(kStatusLine);
+    ASSERT_GE(history.size(), 2u);
+    EXPECT_EQ(history[1], status::kDialError);
+    EXPECT_TRUE(lab.dials().empty());
+    waitForWorkers(std::chrono::seconds(20));
+}
+
+TEST_F(ConnectWorkflow, OverlongServerAddressIsRefusedVisibly) {
+    LabProcess lab(labConfig());
+    state.serverAddress.set(lab.address("上海电信1") + std::string(200, '9'));
+    auto presser =
+        disconnectWhen([](const std::string& t) { return t.find("过长") != std::string::npos; });
+    connectCommand(*context);
+    presser.join();
+    EXPECT_TRUE(lab.dials().empty());
+}
+
+TEST_F(ConnectWorkflow, CountdownDisconnectCountsDownOnTheConnectButton) {
+    LabProcess lab(labConfig());
+    useLine(lab, "上海电信1");
+    view.setTicked(c::选择框_定时连断, true);
+    connectCommand(*context);
+    ASSERT_EQ(view.text(kStatusLine), "连接成功【上海电信1】，定时自动换IP进行中...");
+    ASSERT_TRUE(LabProcess::waitFor([&] { return timedChanges == 1; }));
+    EXPECT_EQ(monitors, 0);
+
+    disconnectCommand(*context);
+    EXPECT_EQ(timerStops, 1);
+    ASSERT_TRUE(view.waitForText(
+        kStatusLine, [](auto& t) { return t == status::kManualStop; }, std::chrono::seconds(20)));
+    ASSERT_TRUE(LabProcess::waitFor([&] { return view.text(c::按钮_连接) == "启动连接"; }));
+    std::vector<std::string> captions;
+    for (const auto& t : view.history(c::按钮_连接)) {
+        captions.push_back(t);
+    }
+    EXPECT_EQ(captions,
+              (std::vector<std::string>{"等待8秒", "等待7秒", "等待6秒", "等待5秒", "等待4秒",
+                                        "等待3秒", "等待2秒", "等待1秒", "等待0秒", "启动连接"}));
+    EXPECT_TRUE(view.isEnabled(c::按钮_连接));
+    EXPECT_TRUE(lab.sessions().empty());
+}
+
+TEST_F(ConnectWorkflow, HotKeyReconnectDropsAndDialsAgain) {
+    LabProcess lab(labConfig());
+    useLine(lab, "上海电信1");
+    connectCommand(*context);
+    ASSERT_EQ(view.text(kStatusLine), "连接成功");
+    const auto firstSession = lab.sessions()[0]["id"];
+    hotKeyReconnect(*context);
+    EXPECT_EQ(view.text(kStatusLine), "连接成功");
+    const auto sessions = lab.sessions();
+    ASSERT_EQ(sessions.size(), 1u);
+    EXPECT_NE(sessions[0]["id"], firstSession);
+    const auto texts = view.history(kStatusLine);
+    EXPECT_NE(
+        std::find(texts.begin(), texts.end(), std::string(disconnect_text::kHotKeyReconnecting)),
+        texts.end());
+    plainDisconnect(*context);
+}
+
+TEST_F(ConnectWorkflow, RepairAndDropTest) {
+    LabProcess lab(labConfig());
+    useLine(lab, "上海电信1");
+    autoRepair(*context);
+    EXPECT_EQ(view.history(kStatusLine),
+              (std::vector<std::string>{"正在自动修复中...", "自动修复故障已完成，请连接使用！"}));
+    connectCommand(*context);
+    ASSERT_EQ(view.text(kStatusLine), "连接成功");
+    dropTest(*context);
+    EXPECT_EQ(view.text(kStatusLine), disconnect_text::kDropTestDone);
+    EXPECT_TRUE(LabProcess::waitFor([&] { return lab.sessions().empty(); }));
+    EXPECT_EQ(state.stopRequested, 0);  // the drop test stops nothing
+}
+
+}  // namespace
+}  // namespace veltrin::workflows
