@@ -26,6 +26,10 @@ struct MainActions {
     std::function<void()> startTimedChange;
     std::function<void()> connectionMonitor;
     std::function<void()> verifyNewIp;
+    // Reactions of the connection monitor.
+    std::function<void()> disableLocalNetwork;
+    std::function<void()> playAlarmLoop;
+    std::function<void()> releaseSessionQuietly;
 };
 
 // Everything the main window's workflows work with.

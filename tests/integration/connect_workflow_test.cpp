@@ -11,6 +11,7 @@
 #include "engine/TimeScale.h"
 #include "support/LabProcess.h"
 #include "workflows/ConnectCommand.h"
+#include "workflows/ConnectionMonitor.h"
 #include "workflows/Controls.h"
 #include "workflows/DisconnectCommands.h"
 #include "workflows/MemoryView.h"
@@ -351,6 +352,99 @@ TEST_F(ConnectWorkflow, RepairAndDropTest) {
     EXPECT_EQ(view.text(kStatusLine), disconnect_text::kDropTestDone);
     EXPECT_TRUE(LabProcess::waitFor([&] { return lab.sessions().empty(); }));
     EXPECT_EQ(state.stopRequested, 0);  // the drop test stops nothing
+}
+
+class MonitorWorkflow : public ConnectWorkflow {
+protected:
+    void SetUp() override {
+        ConnectWorkflow::SetUp();
+        view.setText(c::编辑框_监控时间秒, "2");
+        context->actions.connectionMonitor = [this] {
+            ++monitors;
+            connectionMonitor(*context);
+        };
+        context->actions.disableLocalNetwork = [this] { ++networkCuts; };
+        context->actions.playAlarmLoop = [this] { ++alarms; };
+        context->actions.releaseSessionQuietly = [this] { ++releases; };
+    }
+    void TearDown() override {
+        state.stopRequested = 1;
+        ConnectWorkflow::TearDown();
+    }
+    std::atomic<int> networkCuts{0}, alarms{0}, releases{0};
+};
+
+TEST_F(MonitorWorkflow, WatchShowsOnlineTimeUntilStopped) {
+    LabProcess lab(labConfig());
+    useLine(lab, "上海电信1");
+    connectCommand(*context);
+    ASSERT_TRUE(view.waitForText(
+        c::编辑框_监控计次, [](auto& t) { return t == "6"; }, std::chrono::seconds(20)));
+    EXPECT_TRUE(view.waitForText(
+        kStatusLine,
+        [](auto& t) {
+            return t.starts_with("已连接成功！IP已切换成功。每2秒自动检测一次，已在线时长：") &&
+                   t.ends_with("秒！已连城市名称：上海电信1");
+        },
+        std::chrono::seconds(5)));
+    disconnectCommand(*context);
+    EXPECT_TRUE(waitForWorkers(std::chrono::seconds(20)));
+    EXPECT_EQ(view.text(kStatusLine), status::kManualStop);
+}
+
+TEST_F(MonitorWorkflow, DropWithoutRedialReactsAsTheOptionsSay) {
+    const std::tuple<const char*, bool, bool, std::string_view, int, int> cases[] = {
+        {"back_to_local", false, false, monitor_text::kDroppedLocal, 0, 0},
+        {"network_cut_and_alarm", true, true, monitor_text::kDroppedNetworkCut, 1, 1},
+    };
+    LabProcess lab(labConfig());
+    for (const auto& [name, cut, alarm, text, cuts, alarmsPlayed] : cases) {
+        SCOPED_TRACE(name);
+        networkCuts = 0;
+        alarms = 0;
+        useLine(lab, "上海电信1");
+        view.setTicked(c::选择框_掉线重拨, false);
+        view.setTicked(c::选择框_是否断网, cut);
+        view.setTicked(c::选择框_掉线音效, alarm);
+        connectCommand(*context);
+        ASSERT_EQ(view.text(kStatusLine), "连接成功");
+        ASSERT_TRUE(view.waitForText(
+            c::编辑框_监控计次, [](auto& t) { return !t.empty(); }, std::chrono::seconds(5)));
+        lab.drop("上海电信1");
+        ASSERT_TRUE(view.waitForText(
+            kStatusLine, [&](auto& t) { return t == text; }, std::chrono::seconds(20)));
+        ASSERT_TRUE(waitForWorkers(std::chrono::seconds(20)));
+        EXPECT_EQ(networkCuts, cuts);
+        EXPECT_EQ(alarms, alarmsPlayed);
+        EXPECT_TRUE(view.isEnabled(c::按钮_连接));
+        EXPECT_TRUE(view.isEnabled(c::编辑框_用户名));
+        view.setText(c::编辑框_监控计次, "");
+    }
+}
+
+TEST_F(MonitorWorkflow, DroppedLineIsRedialledAndTheNewAddressVerified) {
+    LabProcess lab(labConfig());
+    useLine(lab, "上海电信1");
+    view.setTicked(c::选择框_掉线重拨, true);
+    view.setTicked(c::选择框_记录每次连接ip, true);
+    connectCommand(*context);
+    ASSERT_EQ(view.text(kStatusLine), "连接成功");
+    ASSERT_TRUE(LabProcess::waitFor([&] { return monitors == 1 && verifications == 1; }));
+    lab.refuseNext("上海电信1");  // the first redial fails, the second gets through
+    lab.drop("上海电信1");
+    ASSERT_TRUE(LabProcess::waitFor([&] { return monitors == 2 && verifications == 2; },
+                                    std::chrono::seconds(30)));
+    const auto sessions = lab.sessions();
+    ASSERT_EQ(sessions.size(), 1u);
+    EXPECT_EQ(sessions[0]["public_ip"], "58.34.10.2");
+    const auto results = view.text(kResultsBox);
+    EXPECT_NE(results.find("\r\n正在恢复中..."), std::string::npos);
+    EXPECT_NE(results.find("\r\n本次重拨连接失败！下一步进行中..."), std::string::npos);
+    EXPECT_NE(results.find("\r\n已重拨连接成功，继续进行检测中...\r\n"), std::string::npos);
+    EXPECT_GE(releases, 1);
+    disconnectCommand(*context);
+    EXPECT_TRUE(waitForWorkers(std::chrono::seconds(30)));
+    EXPECT_TRUE(lab.sessions().empty());
 }
 
 }  // namespace
