@@ -371,6 +371,11 @@ protected:
         state.stopRequested = 1;
         ConnectWorkflow::TearDown();
     }
+    // The monitor may already have replaced the dial's last text.
+    bool showedConnected() {
+        const auto h = view.history(kStatusLine);
+        return std::find(h.begin(), h.end(), "连接成功") != h.end();
+    }
     std::atomic<int> networkCuts{0}, alarms{0}, releases{0};
 };
 
@@ -407,7 +412,7 @@ TEST_F(MonitorWorkflow, DropWithoutRedialReactsAsTheOptionsSay) {
         view.setTicked(c::选择框_是否断网, cut);
         view.setTicked(c::选择框_掉线音效, alarm);
         connectCommand(*context);
-        ASSERT_EQ(view.text(kStatusLine), "连接成功");
+        ASSERT_TRUE(showedConnected());
         ASSERT_TRUE(view.waitForText(
             c::编辑框_监控计次, [](auto& t) { return !t.empty(); }, std::chrono::seconds(5)));
         lab.drop("上海电信1");
@@ -428,7 +433,7 @@ TEST_F(MonitorWorkflow, DroppedLineIsRedialledAndTheNewAddressVerified) {
     view.setTicked(c::选择框_掉线重拨, true);
     view.setTicked(c::选择框_记录每次连接ip, true);
     connectCommand(*context);
-    ASSERT_EQ(view.text(kStatusLine), "连接成功");
+    ASSERT_TRUE(showedConnected());
     ASSERT_TRUE(LabProcess::waitFor([&] { return monitors == 1 && verifications == 1; }));
     lab.refuseNext("上海电信1");  // the first redial fails, the second gets through
     lab.drop("上海电信1");
