@@ -1,13 +1,9 @@
 #include "engine/LabPhoneBook.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "text/Files.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 
 namespace veltrin::engine::lab {
@@ -128,45 +124,19 @@ PhoneBookFile parsePhoneBook(const std::string& text) {
 }
 
 std::optional<PhoneBookFile> loadPhoneBook(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    const auto bytes = text::readWholeFile(path);
+    if (!bytes) {
         std::error_code ec;
         if (!std::filesystem::exists(path, ec) && !ec) {
             return PhoneBookFile{};
         }
         return std::nullopt;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parsePhoneBook(text.str());
+    return parsePhoneBook(*bytes);
 }
 
 bool savePhoneBook(const std::filesystem::path& path, const PhoneBookFile& book) {
-    const std::string text = serialise(book);
-    std::filesystem::path temp = path;
-    temp += ".tmp" + std::to_string(::getpid());
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        return false;
-    }
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            ::close(fd);
-            ::unlink(temp.c_str());
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (::close(fd) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    return text::writeFileAtomically(path, serialise(book), 0600);
 }
 
 Fields entryFields(const VpnEntry& e) {

@@ -1,14 +1,12 @@
 #include "shell/ProfileFile.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
+#include "text/Files.h"
 #include "text/LocalText.h"
 
 namespace veltrin::shell {
@@ -72,40 +70,8 @@ std::string singleLine(std::string value) {
 }
 
 std::optional<std::string> readLocalFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return text::fromLocal(bytes.str());
-}
-
-bool replaceFile(const std::filesystem::path& path, const std::string& bytes) {
-    auto temp = path;
-    temp += ".tmp" + std::to_string(::getpid());
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        return false;
-    }
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            ::close(fd);
-            ::unlink(temp.c_str());
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    const auto bytes = text::readWholeFile(path);
+    return bytes ? std::optional<std::string>(text::fromLocal(*bytes)) : std::nullopt;
 }
 
 }  // namespace
@@ -184,8 +150,8 @@ bool ProfileFile::write(const std::string& section, const std::string& key,
     if (exists && !text) {
         return false;  // unreadable: rewriting it would lose every other setting
     }
-    return replaceFile(path_,
-                       text::toLocal(withProfileValue(text.value_or(""), section, key, value)));
+    return text::writeFileAtomically(
+        path_, text::toLocal(withProfileValue(text.value_or(""), section, key, value)), 0600);
 }
 
 }  // namespace veltrin::shell
