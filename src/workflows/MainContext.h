@@ -1,9 +1,12 @@
 #pragma once
 
 #include <functional>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "engine/DialEngine.h"
+#include "service/IpLookup.h"
 #include "workflows/ConnectionState.h"
 #include "workflows/View.h"
 
@@ -30,6 +33,13 @@ struct MainActions {
     std::function<void()> disableLocalNetwork;
     std::function<void()> playAlarmLoop;
     std::function<void()> releaseSessionQuietly;
+    // IP verification: a lookup in the given order into the result, the query button's lookup
+    // (it reports into the window itself), the tune once, and the one-shot timers by name
+    // (period in milliseconds, 0 stops).
+    std::function<void(std::span<const service::IpSource>, service::IpLookupResult&)> lookupIp;
+    std::function<void()> queryCurrentIp;
+    std::function<void()> playAlarmOnce;
+    std::function<void(std::string_view timer, int milliseconds)> setTimer;
 };
 
 // Everything the main window's workflows work with.
