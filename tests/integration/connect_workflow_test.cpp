@@ -16,6 +16,7 @@
 #include "workflows/DisconnectCommands.h"
 #include "workflows/MemoryView.h"
 #include "workflows/StatusChannel.h"
+#include "workflows/VerifyIp.h"
 #include "workflows/Workers.h"
 
 namespace veltrin::workflows {
@@ -450,6 +451,145 @@ TEST_F(MonitorWorkflow, DroppedLineIsRedialledAndTheNewAddressVerified) {
     disconnectCommand(*context);
     EXPECT_TRUE(waitForWorkers(std::chrono::seconds(30)));
     EXPECT_TRUE(lab.sessions().empty());
+}
+
+// Verification with the lab as the public-IP source: the address of the tunnel that is up.
+class VerifyWorkflow : public MonitorWorkflow {
+protected:
+    void useLab(LabProcess& lab) {
+        context->actions.lookupIp = [&lab](std::span<const service::IpSource>,
+                                           service::IpLookupResult& r) {
+            r.address = lab.publicIp();
+            r.placeless = true;
+        };
+        context->actions.verifyNewIp = [this] {
+            ++verifications;
+            verifyNewIp(*context);
+        };
+        context->actions.playAlarmOnce = [this] { ++tunesOnce; };
+        context->actions.setTimer = [this](std::string_view timer, int ms) {
+            std::lock_guard lock(timerMutex);
+            timers.emplace_back(std::string(timer), ms);
+        };
+        useLine(lab, "线路");
+        view.setTicked(c::选择框_记录每次连接ip, true);
+    }
+    static json poolConfig(std::vector<std::string> pool) {
+        json line = {{"name", "线路"},
+                     {"accounts", json::array({{{"user", "alice"}, {"password", "s3cret"}}})},
+                     {"pool", pool}};
+        return {{"lines", json::array({line})}};
+    }
+    std::atomic<int> tunesOnce{0};
+    std::mutex timerMutex;
+    std::vector<std::pair<std::string, int>> timers;
+};
+
+TEST_F(VerifyWorkflow, RepeatedAddressesAreRedialledUntilANewOne) {
+    struct Case {
+        const char* name;
+        bool threeSegments;
+        std::vector<std::string> pool;
+        std::string history;
+        std::string finalAddress;
+        int repeats;
+    };
+    const Case cases[] = {
+        {"four_segments",
+         false,
+         {"58.34.10.1", "58.34.10.1", "58.34.10.2"},
+         "当前IP：58.34.10.1",
+         "58.34.10.2",
+         2},
+        {"three_segments",
+         true,
+         {"58.34.10.7", "58.34.10.8", "58.35.1.1"},
+         "当前IP：58.34.10.1",
+         "58.35.1.1",
+         2},
+    };
+    for (const auto& cs : cases) {
+        SCOPED_TRACE(cs.name);
+        LabProcess lab(poolConfig(cs.pool));
+        useLab(lab);
+        view.setTicked(c::选择框_启动过滤重复ip, true);
+        view.setTicked(c::单选框_分析IP前三组, cs.threeSegments);
+        view.setTicked(c::单选框_四组, !cs.threeSegments);
+        view.setText(kResultsBox, cs.history);
+        connectCommand(*context);
+        const std::string expected = "当前IP：" + cs.finalAddress + "，线路名称：线路";
+        ASSERT_TRUE(view.waitForText(
+            kResultsBox, [&](auto& t) { return t.find(expected) != std::string::npos; },
+            std::chrono::seconds(30)))
+            << view.text(kResultsBox);
+        const auto results = view.text(kResultsBox);
+        const std::string repeatText = cs.threeSegments ? "【前三段】为重复IP" : "为重复IP";
+        int repeats = 0;
+        for (auto at = results.find(repeatText); at != std::string::npos;
+             at = results.find(repeatText, at + 1)) {
+            ++repeats;
+        }
+        EXPECT_EQ(repeats, cs.repeats);
+        EXPECT_EQ(lab.sessions().size(), 1u);
+        EXPECT_EQ(lab.publicIp(), cs.finalAddress);
+        state.stopRequested = 1;
+        ASSERT_TRUE(waitForWorkers(std::chrono::seconds(30)));
+        plainDisconnect(*context);
+    }
+}
+
+TEST_F(VerifyWorkflow, HuntEndsWithTheBoxAndTheLineUp) {
+    LabProcess lab(poolConfig({"58.34.10.1", "58.34.10.2", "51.52.7.9"}));
+    useLab(lab);
+    view.setTicked(c::选择框_找回指定ip, true);
+    view.setText(c::编辑框_找回指定ip, " 51.52 ");
+    connectCommand(*context);
+    ASSERT_TRUE(
+        LabProcess::waitFor([&] { return !view.messages().empty(); }, std::chrono::seconds(30)));
+    const auto m = view.messages()[0];
+    EXPECT_EQ(m.title, "恭喜，已找回包含指定IP值！");
+    EXPECT_EQ(m.text,
+              "恭喜，已找回包含指定IP值：51.52的IP,\r\n目前连接的IP值：51.52.7."
+              "9，已连接成功状态中，请及时使用！");
+    EXPECT_EQ(m.style, 0);
+    EXPECT_EQ(tunesOnce, 1);
+    EXPECT_EQ(lab.publicIp(), "51.52.7.9");
+    EXPECT_EQ(lab.dials().size(), 3u);
+    const auto results = view.text(kResultsBox);
+    EXPECT_NE(results.find("当前IP：58.34.10.2，线路名称：线路"), std::string::npos);
+}
+
+TEST_F(VerifyWorkflow, RepeatWithTimedChangeHandsOverFromFiftySeconds) {
+    const std::tuple<const char*, const char*, bool> cases[] = {{"forty_nine", "49", false},
+                                                                {"fifty", "50", true}};
+    for (const auto& [name, interval, handedOver] : cases) {
+        SCOPED_TRACE(name);
+        LabProcess lab(poolConfig({"58.34.10.1"}));
+        useLab(lab);
+        timers.clear();
+        view.setTicked(c::选择框_启动过滤重复ip, true);
+        view.setTicked(c::选择框_定时连断, true);
+        view.setText(c::编辑框_连断时间秒, interval);
+        view.setText(kResultsBox, "当前IP：58.34.10.1");
+        state.accountVerified = 1;
+        connectCommand(
+            *context);  // with the timed change the follow-up is the change, not verification
+        verifyNewIp(*context);
+        ASSERT_TRUE(waitForWorkers(std::chrono::seconds(30)));
+        std::lock_guard lock(timerMutex);
+        if (handedOver) {
+            EXPECT_EQ(view.text(kStatusLine), verify_text::kHandedToTimer);
+            EXPECT_EQ(state.stopRequested, 1);
+            EXPECT_EQ(
+                timers.back(),
+                std::make_pair(std::string(c::时钟_时间大于50秒出现重复ip定时自动换ip), 10000));
+        } else {
+            EXPECT_TRUE(timers.empty());
+            EXPECT_EQ(state.stopRequested, 0);
+        }
+        EXPECT_TRUE(lab.sessions().empty());  // hung up and left to the timers
+        state.stopRequested = 1;
+    }
 }
 
 }  // namespace
