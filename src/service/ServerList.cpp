@@ -134,8 +134,8 @@ SpeedTable::SpeedTable(std::string_view speedListText) {
             continue;
         }
         // emplace keeps the earlier line of a name, as the first match of a scan would.
-        byName_.try_emplace(textBetween(line, "【", "】"), textBetween(line, "[", "]"),
-                            textBetween(line, "(", ")"));
+        byName_.try_emplace(textBetween(line, "【", "】"),
+                            Speed{textBetween(line, "[", "]"), textBetween(line, "(", ")")});
     }
 }
 
