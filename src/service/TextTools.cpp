@@ -1,5 +1,6 @@
 #include "service/TextTools.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "text/LocalText.h"
@@ -40,7 +41,23 @@ std::string textBetween(std::string_view source, std::string_view left, std::str
 }
 
 std::string utf8ToLocal(std::string_view utf8) {
-    return text::fromLocal(text::toLocal(utf8));
+    // Code page 936 holds ASCII byte for byte, and no broken sequence reaches into an ASCII byte,
+    // so only the runs of other bytes need the round trip through iconv.
+    const auto wide = [](char c) { return static_cast<unsigned char>(c) >= 0x80; };
+    std::string out;
+    out.reserve(utf8.size());
+    auto at = utf8.begin();
+    while (at != utf8.end()) {
+        const auto runStart = std::find_if(at, utf8.end(), wide);
+        out.append(at, runStart);
+        if (runStart == utf8.end()) {
+            break;
+        }
+        const auto runEnd = std::find_if_not(runStart, utf8.end(), wide);
+        out += text::fromLocal(text::toLocal(std::string_view(runStart, runEnd)));
+        at = runEnd;
+    }
+    return out;
 }
 
 std::string localBodyToText(std::string_view body) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "service/TextTools.h"
+#include "text/LocalText.h"
 
 namespace veltrin::service {
 namespace {
@@ -56,6 +57,83 @@ TEST(Utf8ToLocal, KeepsWhatCodePage936Holds) {
     };
     for (const auto& [in, out] : cases) {
         EXPECT_EQ(utf8ToLocal(in), out) << in;
+    }
+}
+
+struct LocalCase {
+    const char* name;
+    std::string utf8;
+    std::string expected;
+};
+
+void PrintTo(const LocalCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+std::string allAsciiBytes() {
+    std::string bytes;
+    for (int b = 0; b < 0x80; ++b) {
+        bytes.push_back(static_cast<char>(b));
+    }
+    return bytes;
+}
+
+// The whole text through iconv both ways: what utf8ToLocal gave before it skipped ASCII runs.
+std::string roundTripWhole(std::string_view utf8) {
+    return text::fromLocal(text::toLocal(utf8));
+}
+
+class Utf8ToLocalRuns : public ::testing::TestWithParam<LocalCase> {};
+
+TEST_P(Utf8ToLocalRuns, MatchesTheWholeTextRoundTrip) {
+    const auto& c = GetParam();
+    EXPECT_EQ(utf8ToLocal(c.utf8), c.expected);
+    EXPECT_EQ(utf8ToLocal(c.utf8), roundTripWhole(c.utf8));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Utf8ToLocalRuns,
+    ::testing::Values(LocalCase{"pure_ascii", "http://127.0.0.1:1/s.json?a=1&b=2",
+                                "http://127.0.0.1:1/s.json?a=1&b=2"},
+                      LocalCase{"every_ascii_byte", allAsciiBytes(), allAsciiBytes()},
+                      LocalCase{"chinese_only", "上海电信", "上海电信"},
+                      LocalCase{"list_piece", R"({"name":"上海电信1","status":"1"})",
+                                R"({"name":"上海电信1","status":"1"})"},
+                      LocalCase{"emoji_between_ascii", "a😀b", "a?b"},
+                      LocalCase{"hangul_run", "x한국y", "x??y"},
+                      LocalCase{"chinese_then_emoji_run", "广东😀移动", "广东?移动"},
+                      LocalCase{"stray_continuation",
+                                std::string("a\x80"
+                                            "b"),
+                                "a?b"},
+                      LocalCase{"truncated_before_ascii",
+                                std::string("\xE4\xB8"
+                                            "a"),
+                                "?a"},
+                      LocalCase{"truncated_at_end", std::string("z\xE4\xB8"), "z?"},
+                      LocalCase{"lead_byte_then_chinese", std::string("\xE4") + "中", "?中"},
+                      LocalCase{"overlong_nul", std::string("\xC0\x80x"), "??x"},
+                      LocalCase{"surrogate", std::string("\xED\xA0\x80!"), "?!"},
+                      LocalCase{"zero_bytes_inside", std::string("a\0中\0b", 7),
+                                std::string("a\0中\0b", 7)},
+                      LocalCase{"fullwidth_punctuation", "账户过期！(ok)", "账户过期！(ok)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Utf8ToLocalRuns, EveryBmpCharacterBetweenAsciiMatchesTheWholeTextRoundTrip) {
+    for (char32_t cp = 0x80; cp <= 0xFFFF; ++cp) {
+        if (cp >= 0xD800 && cp <= 0xDFFF) {
+            continue;
+        }
+        std::string in = "a";
+        if (cp < 0x800) {
+            in += static_cast<char>(0xC0 | (cp >> 6));
+        } else {
+            in += static_cast<char>(0xE0 | (cp >> 12));
+            in += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        }
+        in += static_cast<char>(0x80 | (cp & 0x3F));
+        in += "b";
+        ASSERT_EQ(utf8ToLocal(in), roundTripWhole(in)) << "U+" << std::hex << std::uint32_t(cp);
     }
 }
 
