@@ -155,6 +155,79 @@ void AdminApi::Impl::routes() {
         reply(res, 200, line->describe());
     });
 
+    server.Get("/admin/requests", [this](const httplib::Request&, httplib::Response& res) {
+        reply(res, 200, lab.web().requests());
+    });
+    post("/admin/clear-requests", [this](const httplib::Request&, httplib::Response& res) {
+        lab.web().clearRequests();
+        reply(res, 200, json{{"cleared", true}});
+    });
+    server.Get("/admin/web", [this](const httplib::Request&, httplib::Response& res) {
+        WebService& web = lab.web();
+        reply(res, 200,
+              json{{"web", web.url()},
+                   {"web_tls", web.tlsUrl()},
+                   {"scenario", scenarioName(web.scenario())},
+                   {"clock_ms", web.clockMs()},
+                   {"online", web.onlineSessions()}});
+    });
+    post("/admin/scenario", [this](const httplib::Request& req, httplib::Response& res) {
+        const auto scenario = parseScenario(req.get_param_value("name"));
+        if (!scenario) {
+            return replyError(res, 400,
+                              "name must be normal, down, slow, trickle, garbage, force_update "
+                              "or withdraw");
+        }
+        lab.web().setScenario(*scenario);
+        reply(res, 200, json{{"scenario", scenarioName(*scenario)}});
+    });
+    post("/admin/clock", [this](const httplib::Request& req, httplib::Response& res) {
+        if (!req.has_param("ms") || req.get_param_value("ms").empty()) {
+            lab.web().setClockMs(std::nullopt);
+        } else {
+            const auto ms = parseNumber<std::int64_t>(req.get_param_value("ms"));
+            if (!ms) {
+                return replyError(res, 400, "ms must be a number");
+            }
+            lab.web().setClockMs(*ms);
+        }
+        reply(res, 200, json{{"clock_ms", lab.web().clockMs()}});
+    });
+    post("/admin/account", [this](const httplib::Request& req, httplib::Response& res) {
+        if (!req.has_param("user") || !req.has_param("password")) {
+            return replyError(res, 400, "user and password are required");
+        }
+        std::int64_t endTime = 0;
+        if (req.has_param("end_time")) {
+            const auto parsed = parseNumber<std::int64_t>(req.get_param_value("end_time"));
+            if (!parsed) {
+                return replyError(res, 400, "end_time must be a number");
+            }
+            endTime = *parsed;
+        } else if (req.has_param("expires_in_s")) {
+            const auto parsed = parseNumber<std::int64_t>(req.get_param_value("expires_in_s"));
+            if (!parsed) {
+                return replyError(res, 400, "expires_in_s must be a number");
+            }
+            endTime = lab.web().clockMs() / 1000 + *parsed;
+        } else {
+            return replyError(res, 400, "end_time or expires_in_s is required");
+        }
+        lab.web().setAccount(req.get_param_value("user"), req.get_param_value("password"), endTime);
+        reply(res, 200, json{{"user", req.get_param_value("user")}, {"end_time", endTime}});
+    });
+    server.Get("/admin/online", [this](const httplib::Request&, httplib::Response& res) {
+        reply(res, 200, lab.web().onlineSessions());
+    });
+    post("/admin/online", [this](const httplib::Request& req, httplib::Response& res) {
+        if (!req.has_param("user")) {
+            return replyError(res, 400, "user is required");
+        }
+        reply(res, 200,
+              json{{"id", lab.web().addLeftoverSession(req.get_param_value("user"))},
+                   {"user", req.get_param_value("user")}});
+    });
+
     post("/admin/shutdown", [this](const httplib::Request&, httplib::Response& res) {
         reply(res, 200, json{{"shutting_down", true}});
         lab.requestShutdown();

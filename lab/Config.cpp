@@ -273,7 +273,9 @@ LabConfig parseConfig(const nlohmann::json& document) {
     if (!document.is_object()) {
         throw ConfigError("the config must be a JSON object");
     }
-    rejectUnknownKeys(document, {"admin_port", "lines"}, "config");
+    std::set<std::string> known = webConfigKeys();
+    known.insert({"admin_port", "lines"});
+    rejectUnknownKeys(document, known, "config");
     LabConfig config;
     if (const json* port = member(document, "admin_port")) {
         if (!port->is_number_integer() || port->get<long long>() < 0 ||
@@ -292,6 +294,7 @@ LabConfig parseConfig(const nlohmann::json& document) {
             config.lines.push_back(parseLine((*lines)[i], i, names, addresses));
         }
     }
+    config.web = parseWebConfig(document);
     return config;
 }
 

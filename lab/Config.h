@@ -11,6 +11,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "WebConfig.h"
+
 namespace veltrin::lab {
 
 enum class Protocol { Pptp, L2tp, Sstp };
@@ -53,6 +55,7 @@ struct LineConfig {
 struct LabConfig {
     std::uint16_t adminPort = 0;
     std::vector<LineConfig> lines;
+    WebConfig web;
 };
 
 class ConfigError final : public std::runtime_error {

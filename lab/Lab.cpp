@@ -25,6 +25,8 @@ void Lab::start() {
         lines_.push_back(std::make_unique<LineServer>(line, context));
         lines_.back()->start(taken);
     }
+    web_ = std::make_unique<WebService>(*this, config_.web, config_.lines);
+    web_->start();
     admin_ = std::make_unique<AdminApi>(*this);
     admin_->start(config_.adminPort);
 }
@@ -34,13 +36,19 @@ void Lab::stop() {
     if (admin_) {
         admin_->stop();
     }
+    if (web_) {
+        web_->stop();
+    }
     for (auto& line : lines_) {
         line->stop();
     }
 }
 
 nlohmann::json Lab::readyInfo() const {
-    return {{"admin", admin_ ? admin_->url() : std::string{}}, {"lines", lines()}};
+    return {{"admin", admin_ ? admin_->url() : std::string{}},
+            {"web", web_ ? web_->url() : std::string{}},
+            {"web_tls", web_ ? web_->tlsUrl() : std::string{}},
+            {"lines", lines()}};
 }
 
 nlohmann::json Lab::lines() const {
@@ -80,11 +88,19 @@ nlohmann::json Lab::dials() const {
 }
 
 std::string Lab::publicIp() const {
+    const auto newest = newestTunnel();
+    return newest ? newest->publicIp : std::string{};
+}
+
+std::optional<TunnelInfo> Lab::newestTunnel() const {
     const auto all = allTunnels();
     const auto newest = std::max_element(
         all.begin(), all.end(),
         [](const TunnelInfo& a, const TunnelInfo& b) { return a.order < b.order; });
-    return newest == all.end() ? std::string{} : newest->publicIp;
+    if (newest == all.end()) {
+        return std::nullopt;
+    }
+    return *newest;
 }
 
 LineServer* Lab::line(const std::string& name) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "Config.h"
 #include "DialLog.h"
 #include "LineServer.h"
+#include "WebService.h"
 
 namespace veltrin::lab {
 
@@ -38,6 +40,9 @@ public:
     nlohmann::json sessions() const;
     nlohmann::json dials() const;
     std::string publicIp() const;
+    // The open tunnel that came up last, if any.
+    std::optional<TunnelInfo> newestTunnel() const;
+    WebService& web() { return *web_; }
     // Nothing when no line has that name.
     LineServer* line(const std::string& name);
     // Drops the live connection with that id on any line; false if there is none.
@@ -56,6 +61,7 @@ private:
     DialLog dials_;
     std::atomic<std::uint64_t> tunnelOrder_{0};
     std::vector<std::unique_ptr<LineServer>> lines_;
+    std::unique_ptr<WebService> web_;
     std::unique_ptr<AdminApi> admin_;
 
     std::mutex shutdownMutex_;
