@@ -198,9 +198,13 @@ LabProcess::LabProcess(const nlohmann::json& config, double timeScale) {
 
 void LabProcess::start(const nlohmann::json& config, double timeScale) {
     const auto configFile = dir_ / "lab.json";
+    nlohmann::json written = config;
+    if (written.is_object() && !written.contains("web_port")) {
+        written["web_port"] = 0;
+    }
     {
         std::ofstream out(configFile, std::ios::binary);
-        out << config.dump(2);
+        out << written.dump(2);
         if (!out.flush()) {
             throw std::runtime_error("cannot write " + configFile.string());
         }
@@ -242,6 +246,8 @@ void LabProcess::start(const nlohmann::json& config, double timeScale) {
     }
     adminHost_ = adminUrl_.substr(prefix.size(), colon - prefix.size());
     adminPort_ = std::stoi(adminUrl_.substr(colon + 1));
+    webUrl_ = ready.value("web", "");
+    webTlsUrl_ = ready.value("web_tls", "");
     for (const auto& line : ready.at("lines")) {
         lines_.push_back({line.at("name").get<std::string>(), line.at("address").get<std::string>(),
                           line.at("status").get<std::string>(),
@@ -341,6 +347,14 @@ void LabProcess::setStatus(const std::string& lineName, const std::string& statu
 
 std::string LabProcess::publicIp() {
     return get("/admin/public-ip").get<std::string>();
+}
+
+nlohmann::json LabProcess::webRequests() {
+    return get("/admin/requests");
+}
+
+void LabProcess::setScenario(const std::string& name) {
+    post("/admin/scenario?name=" + percentEncode(name));
 }
 
 void LabProcess::terminate(int signal) {

@@ -22,8 +22,9 @@ struct LabLine {
 // A veltrin-lab process run from a config, for the length of a test.
 class LabProcess final {
 public:
-    // Writes config to a fresh temp dir, starts the veltrin-lab binary with
-    // VELTRIN_TIME_SCALE=timeScale and --ready-file, and waits (bounded) for the ready file.
+    // Writes config to a fresh temp dir (with "web_port": 0 unless the config names a port, so
+    // labs of parallel tests never fight over the default web port), starts the veltrin-lab binary
+    // with VELTRIN_TIME_SCALE=timeScale and --ready-file, and waits (bounded) for the ready file.
     // Throws std::runtime_error with the lab's stderr when the lab does not come up.
     explicit LabProcess(const nlohmann::json& config, double timeScale = 0.05);
     // SIGTERM, a bounded wait, SIGKILL if needed; removes the temp dir.
@@ -34,6 +35,8 @@ public:
     const std::vector<LabLine>& lines() const;
     std::string address(const std::string& lineName) const;  // throws if unknown
     std::string adminUrl() const;
+    std::string webUrl() const { return webUrl_; }
+    std::string webTlsUrl() const { return webTlsUrl_; }
     pid_t pid() const { return pid_; }
 
     nlohmann::json get(const std::string& path);   // throws on non-200
@@ -45,6 +48,9 @@ public:
     void refuseNext(const std::string& lineName, int code = 691);
     void setStatus(const std::string& lineName, const std::string& status);
     std::string publicIp();
+    // Web requests received, oldest first: scheme, method, target, path, query, headers.
+    nlohmann::json webRequests();
+    void setScenario(const std::string& name);
 
     // Sends the signal (SIGTERM by default) without waiting.
     void terminate(int signal = SIGTERM);
@@ -65,6 +71,8 @@ private:
     pid_t pid_ = -1;
     std::optional<int> exitCode_;
     std::string adminUrl_;
+    std::string webUrl_;
+    std::string webTlsUrl_;
     std::string adminHost_;
     int adminPort_ = 0;
     std::vector<LabLine> lines_;
