@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <charconv>
+#include <limits>
 
 #include "service/Endpoints.h"
 #include "service/Fetch.h"
@@ -82,7 +83,14 @@ double versionValue(std::string_view version) {
         return 0.0;
     }
     double value = 0.0;
-    std::from_chars(version.data(), version.data() + end, value, std::chars_format::fixed);
+    const auto read =
+        std::from_chars(version.data(), version.data() + end, value, std::chars_format::fixed);
+    if (read.ec == std::errc::result_out_of_range) {
+        // Saturates like leadingInteger: too big for a double is the biggest, too small is 0.
+        const bool big =
+            version.substr(0, integerDigits).find_first_not_of('0') != std::string_view::npos;
+        return big ? std::numeric_limits<double>::max() : 0.0;
+    }
     return value;
 }
 

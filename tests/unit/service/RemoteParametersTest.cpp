@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <limits>
 #include <thread>
 
 #include "LoopbackServers.h"
@@ -125,7 +126,9 @@ INSTANTIATE_TEST_SUITE_P(
         VersionCase{"empty", "", false}, VersionCase{"not_a_number", "abc", false},
         VersionCase{"nan_is_not_a_number", "nan", false},
         VersionCase{"inf_is_not_a_number", "inf", false}, VersionCase{"no_exponent", "1e5", false},
-        VersionCase{"leading_blank", " 9.9", false}),
+        VersionCase{"leading_blank", " 9.9", false},
+        VersionCase{"too_big_for_a_double", std::string(400, '9') + ".5", true},
+        VersionCase{"too_small_for_a_double", "0." + std::string(400, '0') + "1", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(VersionValue, ReadsTheLeadingDecimal) {
@@ -133,6 +136,12 @@ TEST(VersionValue, ReadsTheLeadingDecimal) {
     EXPECT_DOUBLE_EQ(versionValue("9.100"), 9.1);
     EXPECT_DOUBLE_EQ(versionValue("12.5.1"), 12.5);
     EXPECT_DOUBLE_EQ(versionValue("x9"), 0.0);
+}
+
+TEST(VersionValue, SaturatesWhenTheDigitsLeaveTheDoubleRange) {
+    EXPECT_EQ(versionValue(std::string(400, '9')), std::numeric_limits<double>::max());
+    EXPECT_EQ(versionValue(std::string(400, '0') + "7.5"), 7.5);
+    EXPECT_EQ(versionValue("0." + std::string(400, '0') + "1"), 0.0);
 }
 
 struct DecisionCase {
