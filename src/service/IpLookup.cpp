@@ -107,7 +107,7 @@ std::vector<IpSourceAnswer> lookupPublicIp(std::span<const IpSource> order,
     return lookupPublicIp(order, result, ipSources(*loadRemoteParameters(), builtInIpEndpoints()));
 }
 
-Rgb tintStatusLine() {
+TintColour tintStatusLine() {
     thread_local std::mt19937 engine{std::random_device{}()};
     return kTintColours[std::uniform_int_distribution<std::size_t>(0, 2)(engine)];
 }

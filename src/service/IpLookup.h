@@ -80,18 +80,18 @@ std::vector<IpSourceAnswer> lookupPublicIp(std::span<const IpSource> order, IpLo
 // The same with the current remote parameters and the built-in endpoints.
 std::vector<IpSourceAnswer> lookupPublicIp(std::span<const IpSource> order, IpLookupResult& result);
 
-struct Rgb final {
+struct TintColour final {
     std::uint8_t red = 0;
     std::uint8_t green = 0;
     std::uint8_t blue = 0;
-    bool operator==(const Rgb&) const = default;
+    bool operator==(const TintColour&) const = default;
 };
 
-inline constexpr std::array<Rgb, 3> kTintColours = {Rgb{255, 0, 0}, Rgb{155, 48, 255},
-                                                    Rgb{34, 139, 34}};
+inline constexpr std::array<TintColour, 3> kTintColours = {
+    TintColour{255, 0, 0}, TintColour{155, 48, 255}, TintColour{34, 139, 34}};
 
 // One of the three tints at random; the caller gives it to the status line.
-Rgb tintStatusLine();
+TintColour tintStatusLine();
 
 // Set by the query button so the query that follows leaves out the second page; the query reads
 // and clears it.
@@ -108,7 +108,7 @@ struct IpQueryReport final {
     IpLookupResult result;
     std::string statusLine;
     std::string resultsAppend;
-    Rgb statusColour;
+    TintColour statusColour;
 };
 
 IpQueryReport queryCurrentIp(bool skipSecond, const IpSources& sources);

@@ -313,10 +313,11 @@ TEST_F(EchoPages, SkipSecondPageFlagIsTakenOnce) {
 
 TEST(TintStatusLine, OneOfTheThreeColours) {
     EXPECT_EQ(kTintColours,
-              (std::array<Rgb, 3>{Rgb{255, 0, 0}, Rgb{155, 48, 255}, Rgb{34, 139, 34}}));
+              (std::array<TintColour, 3>{TintColour{255, 0, 0}, TintColour{155, 48, 255},
+                                         TintColour{34, 139, 34}}));
     std::set<std::tuple<int, int, int>> seen;
     for (int i = 0; i < 300; ++i) {
-        const Rgb c = tintStatusLine();
+        const TintColour c = tintStatusLine();
         seen.insert({c.red, c.green, c.blue});
     }
     EXPECT_EQ(seen,
