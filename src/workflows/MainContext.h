@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/DialEngine.h"
 #include "service/IpLookup.h"
@@ -40,6 +41,8 @@ struct MainActions {
     std::function<void()> queryCurrentIp;
     std::function<void()> playAlarmOnce;
     std::function<void(std::string_view timer, int milliseconds)> setTimer;
+    // Replaces the rows of the hidden pool list (list cycling refills it for mix rows).
+    std::function<void(const std::vector<std::vector<std::string>>& rows)> setPoolRows;
 };
 
 // Everything the main window's workflows work with.

@@ -126,9 +126,7 @@ void filterRepeats(MainContext& ctx, service::IpLookupResult& r) {
     }
     const bool threeSegments = v.isTicked(c::单选框_分析IP前三组);
     const auto key = repeatKey(r.address, threeSegments);
-    if (!key) {
-        v.setText(kStatusLine, std::string(t::kNoAddressSecond));
-    } else if (isRepeat(v.text(kResultsBox), *key)) {
+    if (key && isRepeat(v.text(kResultsBox), *key)) {
         setAndAppend(v, "本次IP：" + r.address +
                             std::string(threeSegments ? t::kRepeatThree : t::kRepeatFour));
         WaitPumping(500);
@@ -136,10 +134,10 @@ void filterRepeats(MainContext& ctx, service::IpLookupResult& r) {
             startWorker([&ctx] { redialForRepeat(ctx); });
         }
         return;
-    } else {
-        v.setText(kStatusLine, resultLine(ctx, r));
     }
-    v.appendResult("\r\n" + v.text(kStatusLine) + "\r\n");
+    // The line written is recorded, not the status line read back: a monitor started beside this
+    // verification may already have replaced it, and the address would drop out of the history.
+    setAndAppend(v, key ? resultLine(ctx, r) : std::string(t::kNoAddressSecond));
 }
 
 enum class RedialKind { kRepeat, kWantedIp };

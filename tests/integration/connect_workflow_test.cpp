@@ -14,8 +14,11 @@
 #include "workflows/ConnectionMonitor.h"
 #include "workflows/Controls.h"
 #include "workflows/DisconnectCommands.h"
+#include "workflows/ListCycle.h"
 #include "workflows/MemoryView.h"
+#include "workflows/OneShotTimers.h"
 #include "workflows/StatusChannel.h"
+#include "workflows/TimedChange.h"
 #include "workflows/VerifyIp.h"
 #include "workflows/Workers.h"
 
@@ -590,6 +593,154 @@ TEST_F(VerifyWorkflow, RepeatWithTimedChangeHandsOverFromFiftySeconds) {
         EXPECT_TRUE(lab.sessions().empty());  // hung up and left to the timers
         state.stopRequested = 1;
     }
+}
+
+// The ring of the timed change and the list cycling, with real one-shot timers.
+class ChangeWorkflow : public VerifyWorkflow {
+protected:
+    void SetUp() override {
+        VerifyWorkflow::SetUp();
+        timers = std::make_unique<OneShotTimers>();
+        timers->setHandler(c::时钟_定时自动换ip, [this] { onChangeTimerTick(*context); });
+        timers->setHandler(c::时钟_自动列表循环, [this] { onListCycleTick(*context); });
+        timers->setHandler(c::时钟_时间大于50秒出现重复ip定时自动换ip,
+                           [this] { onRepeatRestartTick(*context); });
+        context->actions.setTimer = [this](std::string_view timer, int ms) {
+            {
+                std::lock_guard lock(armedMutex);
+                armed.emplace_back(std::string(timer), ms);
+            }
+            timers->arm(timer, ms);
+        };
+        context->actions.stopChangeTimers = [this] { timers->stopAll(); };
+        context->actions.startTimedChange = [this] { startTimedChange(*context); };
+        context->actions.setPoolRows = [this](const std::vector<std::vector<std::string>>& rows) {
+            view.setRows(c::超级列表框_线路超级列表3, rows);
+        };
+        view.setTicked(c::选择框_定时连断, true);
+        view.setText(c::编辑框_连断时间秒, "60");
+        view.setTicked(c::选择框_记录每次连接ip, false);
+    }
+    void TearDown() override {
+        state.stopRequested = 1;
+        timers->stopAll();
+        waitForWorkers(std::chrono::seconds(30));
+        timers.reset();
+        VerifyWorkflow::TearDown();
+    }
+    std::vector<int> armedPeriods(std::string_view timer) {
+        std::lock_guard lock(armedMutex);
+        std::vector<int> out;
+        for (const auto& [name, ms] : armed) {
+            if (name == timer && ms > 0) {
+                out.push_back(ms);
+            }
+        }
+        return out;
+    }
+    std::unique_ptr<OneShotTimers> timers;
+    std::mutex armedMutex;
+    std::vector<std::pair<std::string, int>> armed;
+};
+
+TEST_F(ChangeWorkflow, TimedChangeRedialsOnEveryTickAndCounts) {
+    LabProcess lab(labConfig());
+    useLine(lab, "上海电信1");
+    connectCommand(*context);
+    ASSERT_TRUE(view.waitForText(
+        c::编辑框_连断计次, [](auto& t) { return t == "3"; }, std::chrono::seconds(30)));
+    EXPECT_EQ(view.history(c::编辑框_连断计次), (std::vector<std::string>{"1", "2", "3"}));
+    const auto periods = armedPeriods(c::时钟_定时自动换ip);
+    ASSERT_GE(periods.size(), 2u);
+    EXPECT_EQ(periods[0], 40000);  // interval 60 less the ring's 20 s of fixed waits
+    EXPECT_TRUE(LabProcess::waitFor(
+        [&] { return lab.dials().size() >= 3; }));  // the third dial is on its way
+    const auto statuses = view.history(kStatusLine);
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), "正在自动断开连接【上海电信1】..."),
+              statuses.end());
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(),
+                        "已自动断开【上海电信1】，定时自动换IP进行中..."),
+              statuses.end());
+
+    disconnectCommand(*context);
+    ASSERT_TRUE(waitForWorkers(std::chrono::seconds(30)));
+    EXPECT_EQ(timers->period(c::时钟_定时自动换ip), 0);
+    const auto dialsAfterStop = lab.dials().size();
+    EXPECT_TRUE(lab.sessions().empty());
+    ASSERT_TRUE(view.waitForText(
+        kStatusLine, [](auto& t) { return t == status::kManualStop; }, std::chrono::seconds(30)));
+    EXPECT_EQ(lab.dials().size(), dialsAfterStop);
+}
+
+TEST_F(ChangeWorkflow, ListCyclingWalksTheRowsNotesMaintenanceAndStartsAgain) {
+    json lines = labConfig();
+    json third = lines["lines"][0];
+    third["name"] = "广州电信3";
+    lines["lines"].push_back(third);
+    LabProcess lab(lines);
+    const auto row = [&](const std::string& name, const std::string& status) {
+        return std::vector<std::string>{
+            name, "", status, lab.address(name), "", "", lab.address(name) + ":4430", ""};
+    };
+    view.setRows(c::超级列表框_线路超级列表1,
+                 {row("上海电信1", "1"), row("北京联通2", "0"), row("广州电信3", "1")});
+    view.setTicked(c::选择框_服务器列表拨号, true);
+    state.serverAddress.set("");
+    connectCommand(*context);
+    const auto secondPass = [&] {
+        const auto r = view.text(kResultsBox);
+        const auto first = r.find(std::string(cycle_text::kPassStarts));
+        const auto again = r.find(std::string(cycle_text::kPassStarts), first + 1);
+        return again != std::string::npos && r.find("【上海电信1】", again) != std::string::npos;
+    };
+    ASSERT_TRUE(LabProcess::waitFor(secondPass, std::chrono::seconds(30)))
+        << view.text(kResultsBox);
+    const auto r = view.text(kResultsBox);
+    const auto a = r.find("\r\n【上海电信1】");
+    const auto b = r.find("\r\n北京联通2此城市 维护中 ，自动换下一个城市连接\r\n");
+    const auto c3 = r.find("\r\n【广州电信3】");
+    ASSERT_NE(a, std::string::npos);
+    ASSERT_NE(b, std::string::npos);
+    ASSERT_NE(c3, std::string::npos);
+    EXPECT_LT(a, b);
+    EXPECT_LT(b, c3);
+    ASSERT_TRUE(LabProcess::waitFor([&] { return lab.dials().size() >= 3; }));
+    std::vector<std::string> dialled;
+    for (const auto& d : lab.dials()) {
+        dialled.push_back(d["line"]);
+    }
+    ASSERT_GE(dialled.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(dialled.begin(), dialled.begin() + 3),
+              (std::vector<std::string>{"上海电信1", "广州电信3", "上海电信1"}));
+    EXPECT_GE(std::stoi(view.text(c::编辑框_连断计次)), 3);
+    disconnectCommand(*context);
+    ASSERT_TRUE(waitForWorkers(std::chrono::seconds(30)));
+    EXPECT_EQ(timers->period(c::时钟_自动列表循环), 0);
+}
+
+TEST_F(ChangeWorkflow, AListWithNothingToDialIsPacedAndSaysSo) {
+    LabProcess lab(labConfig());
+    view.setRows(c::超级列表框_线路超级列表1,
+                 {{"北京联通2", "", "0", lab.address("北京联通2"), "", "", "", ""},
+                  {"全国混拨", "", "", "", "", "", "", "2"}});  // a mix row whose pool stays empty
+    view.setTicked(c::选择框_服务器列表拨号, true);
+    state.serverAddress.set("");
+    connectCommand(*context);
+    const auto notes = [](const std::string& text, std::string_view note) {
+        int n = 0;
+        for (auto at = text.find(note); at != std::string::npos; at = text.find(note, at + 1)) {
+            ++n;
+        }
+        return n;
+    };
+    ASSERT_TRUE(view.waitForText(
+        kResultsBox, [&](auto& t) { return notes(t, cycle_text::kNothingToDial) >= 2; },
+        std::chrono::seconds(30)));
+    disconnectCommand(*context);
+    ASSERT_TRUE(waitForWorkers(std::chrono::seconds(30)));
+    EXPECT_TRUE(lab.dials().empty());
+    // One pause per empty pass: a spinning cycle would have written thousands of pass notes.
+    EXPECT_LE(notes(view.text(kResultsBox), cycle_text::kPassStarts), 3);
 }
 
 }  // namespace

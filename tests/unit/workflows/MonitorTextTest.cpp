@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "workflows/ConnectionMonitor.h"
+#include "workflows/TimedChange.h"
 
 namespace veltrin::workflows {
 namespace {
@@ -53,6 +54,15 @@ TEST(CheckWait, PeriodTextBecomesMillisecondsWithAFloor) {
     };
     for (const auto& [text, ms] : cases) {
         EXPECT_EQ(checkWaitMs(text), ms) << text;
+    }
+}
+
+TEST(ChangeTimerPeriod, ShortIntervalsNeverGiveAZeroOrNegativePeriod) {
+    const std::pair<const char*, int> cases[] = {{"60", 40000},  {"21", 1000},  {"20", 1000},
+                                                 {"5", 1000},    {"abc", 1000}, {"45.9", 25000},
+                                                 {" 30", 10000}, {"-40", 1000}};
+    for (const auto& [text, ms] : cases) {
+        EXPECT_EQ(changeTimerPeriodMs(text), ms) << text;
     }
 }
 
