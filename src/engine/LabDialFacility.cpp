@@ -485,6 +485,7 @@ std::optional<std::string> LabDialFacility::errorString(int error, std::size_t b
 }
 
 std::optional<std::vector<ActiveConnection>> LabDialFacility::connections(std::size_t capacity) {
+    core_->reap();  // every probe asks: ended dials give back their thread and descriptors here
     std::lock_guard lock(core_->connMutex);
     if (core_->listed.size() > capacity) {
         return std::nullopt;
