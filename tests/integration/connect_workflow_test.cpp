@@ -9,6 +9,7 @@
 #include "engine/DialEngine.h"
 #include "engine/LabDialFacility.h"
 #include "engine/TimeScale.h"
+#include "platform/Sound.h"
 #include "support/LabProcess.h"
 #include "workflows/ConnectCommand.h"
 #include "workflows/ConnectionMonitor.h"
@@ -429,6 +430,34 @@ TEST_F(MonitorWorkflow, DropWithoutRedialReactsAsTheOptionsSay) {
         EXPECT_TRUE(view.isEnabled(c::编辑框_用户名));
         view.setText(c::编辑框_监控计次, "");
     }
+}
+
+TEST_F(MonitorWorkflow, DropWithAlarmKeepsTheTunePlayingUntilDisconnect) {
+    LabProcess lab(labConfig());
+    std::atomic<long> frames{0};
+    platform::FluidSynthAlarmPlayer player(platform::FluidSynthAlarmOptions{
+        platform::kTimGm6mbSoundFont,
+        [&](std::span<const std::int16_t> s) { frames += static_cast<long>(s.size() / 2); }});
+    context->actions.playAlarmLoop = [&] { player.playLoop(); };
+    context->actions.stopSound = [&] { player.stop(); };
+    useLine(lab, "上海电信1");
+    view.setTicked(c::选择框_掉线重拨, false);
+    view.setTicked(c::选择框_是否断网, true);
+    view.setTicked(c::选择框_掉线音效, true);
+    connectCommand(*context);
+    ASSERT_TRUE(view.waitForText(
+        c::编辑框_监控计次, [](auto& t) { return !t.empty(); }, std::chrono::seconds(5)));
+    lab.drop("上海电信1");
+    ASSERT_TRUE(view.waitForText(
+        kStatusLine, [](auto& t) { return t == monitor_text::kDroppedNetworkCut; },
+        std::chrono::seconds(20)));
+    ASSERT_TRUE(LabProcess::waitFor([&] { return player.playing() && frames > 44100 * 10; },
+                                    std::chrono::seconds(30)));
+    EXPECT_EQ(view.text(kStatusLine), monitor_text::kDroppedNetworkCut);
+    disconnectCommand(*context);
+    ASSERT_TRUE(view.waitForText(
+        kStatusLine, [](auto& t) { return t == status::kManualStop; }, std::chrono::seconds(20)));
+    EXPECT_FALSE(player.playing());
 }
 
 TEST_F(MonitorWorkflow, DroppedLineIsRedialledAndTheNewAddressVerified) {
