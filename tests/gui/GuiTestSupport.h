@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QEventLoop>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+
+namespace veltrin::testing {
+
+// One offscreen application for the whole test program.
+inline QApplication& guiApp() {
+    static int argc = 1;
+    static char name[] = "veltrin-gui-test";
+    static char* argv[] = {name, nullptr};
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // Never destroyed: WebEngine's exit routines crash when the application object goes at exit.
+    static QApplication* app = [] {
+        QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+        return new QApplication(argc, argv);
+    }();
+    return *app;
+}
+
+// Handles window events until pred holds or the (unscaled) timeout passes.
+inline bool pumpUntil(const std::function<bool()>& pred,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return pred();
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+}  // namespace veltrin::testing
