@@ -166,6 +166,11 @@ void ServerListModel::fillPool(const std::function<bool(const ServerEntry&)>& wa
     }
 }
 
+void ServerListModel::setPool(std::vector<ServerEntry> rows) {
+    std::lock_guard lock(mutex_);
+    pool_ = std::move(rows);
+}
+
 std::vector<ServerEntry> ServerListModel::rows(ServerListId list) const {
     std::lock_guard lock(mutex_);
     return listOf(list);

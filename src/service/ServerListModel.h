@@ -79,6 +79,9 @@ public:
     // A fresh random server of the pool list, as the connect command draws again.
     PoolDraw drawFromPool(bool sstp) const;
 
+    // Replaces the pool list (list cycling refills it for the mix row it reaches).
+    void setPool(std::vector<ServerEntry> rows);
+
     std::vector<ServerEntry> rows(ServerListId list) const;
     std::size_t rowCount(ServerListId list) const;
 

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QTimer>
 
+#include <ctime>
 #include <system_error>
 
 #include "engine/Wait.h"
@@ -15,10 +16,16 @@
 #include "shell/ExpiryQuery.h"
 #include "shell/Settings.h"
 #include "shell/Startup.h"
+#include "text/LocalText.h"
 #include "workflows/ConnectCommand.h"
+#include "workflows/ConnectionMonitor.h"
 #include "workflows/Controls.h"
 #include "workflows/DisconnectCommands.h"
+#include "workflows/ListCycle.h"
+#include "workflows/LocalNetworkCommands.h"
+#include "workflows/ResultsLog.h"
 #include "workflows/StatusChannel.h"
+#include "workflows/TimedChange.h"
 #include "workflows/VerifyIp.h"
 #include "workflows/Workers.h"
 
@@ -50,14 +57,73 @@ MainShell::MainShell(ShellOptions options, engine::DialEngine& engine)
     actions.accountCheck = [](const std::string& name) { return service::accountCheck(name); };
     actions.queryExpiry = [this] { runExpiryQuery(*window_); };
     actions.hideToTray = [this] { window_->hideToTray(); };
-    // clearBrowserTraces, stopSound, stopChangeTimers, startTimedChange, connectionMonitor and
-    // verifyNewIp plug in here as their workflows arrive.
     hotKey_ = platform::makeHotKey();
+    wireWorkflows();
     wireControls();
 }
 
 MainShell::~MainShell() {
     removeHotKey();
+    if (timers_) {
+        timers_->stopAll();
+    }
+    if (alarm_) {
+        alarm_->stop();
+    }
+}
+
+platform::LocalNetworkSwitch& MainShell::localNetwork() {
+    std::lock_guard lock(networkMutex_);
+    if (!network_) {
+        network_ = platform::makeLocalNetworkSwitch(options_.settingsDirectory);
+    }
+    return *network_;
+}
+
+// The follow-up workflows of a connect, the timers they arm and the sound they make.
+void MainShell::wireWorkflows() {
+    auto& ctx = *context_;
+    auto& actions = ctx.actions;
+    alarm_ = platform::makeAlarmPlayer();
+    timers_ = std::make_unique<workflows::OneShotTimers>();
+    timers_->setHandler(c::时钟_定时自动换ip, [&ctx] { workflows::onChangeTimerTick(ctx); });
+    timers_->setHandler(c::时钟_自动列表循环, [&ctx] { workflows::onListCycleTick(ctx); });
+    timers_->setHandler(c::时钟_时间大于50秒出现重复ip定时自动换ip,
+                        [&ctx] { workflows::onRepeatRestartTick(ctx); });
+    actions.setTimer = [this](std::string_view timer, int ms) { timers_->arm(timer, ms); };
+    actions.stopChangeTimers = [this] {
+        for (auto timer : {c::时钟_自动列表循环, c::时钟_定时自动换ip,
+                           c::时钟_时间大于50秒出现重复ip定时自动换ip}) {
+            timers_->arm(timer, 0);
+        }
+    };
+    actions.startTimedChange = [&ctx] { workflows::startTimedChange(ctx); };
+    actions.connectionMonitor = [&ctx] { workflows::connectionMonitor(ctx); };
+    actions.verifyNewIp = [&ctx] { workflows::verifyNewIp(ctx); };
+    actions.lookupIp = [](std::span<const service::IpSource> order,
+                          service::IpLookupResult& result) {
+        service::lookupPublicIp(order, result);
+    };
+    actions.queryCurrentIp = [this] { startCurrentIpQuery(*window_); };
+    actions.playAlarmOnce = [this] { alarm_->playOnce(); };
+    actions.playAlarmLoop = [this] { alarm_->playLoop(); };
+    actions.stopSound = [this] { alarm_->stop(); };
+    actions.releaseSessionQuietly = [this] {
+        service::releaseSessionQuietly(std::string(text::trimmed(window_->text(c::编辑框_用户名))));
+    };
+    actions.clearBrowserTraces = [] { workflows::clearBrowserTraces(); };
+    actions.disableLocalNetwork = [this] {
+        workflows::disableLocalNetwork(*window_, localNetwork());
+    };
+    actions.setPoolRows = [this](const std::vector<std::vector<std::string>>& rows) {
+        std::vector<service::ServerEntry> pool;
+        for (const auto& r : rows) {
+            const auto col = [&](size_t i) { return i < r.size() ? r[i] : std::string(); };
+            pool.push_back({col(0), col(1), col(2), col(3), col(4), col(5), col(6), col(7)});
+        }
+        model_.setPool(std::move(pool));
+        window_->listChanged(service::ServerListId::pool);
+    };
 }
 
 void MainShell::wireControls() {
@@ -78,7 +144,27 @@ void MainShell::wireControls() {
     });
     onClick(c::按钮_刷新服务器列表, [this] { startServerListLoad(); });
     onClick(c::按钮_查询当前ip, [this] { startCurrentIpQuery(*window_); });
-    onClick(c::按钮_清空结果, [this] { window_->setText(workflows::kResultsBox, ""); });
+    onClick(c::按钮_清空结果,
+            [this] { workflows::startWorker([this] { workflows::clearResults(*window_); }); });
+    onClick(c::按钮_保存结果, [this] {
+        workflows::startWorker([this] {
+            if (window_->isTicked(c::选择框_启动过滤重复ip)) {
+                workflows::saveRepeatHistory(*window_, options_.settingsDirectory / kHistoryFile);
+                return;
+            }
+            const std::time_t now = std::time(nullptr);
+            std::tm local{};
+            localtime_r(&now, &local);
+            workflows::saveResultsLog(*window_, options_.settingsDirectory, local);
+        });
+    });
+    onClick(c::按钮_禁用本地网络, [this] {
+        workflows::startWorker(
+            [this] { workflows::disableLocalNetwork(*window_, localNetwork()); });
+    });
+    onClick(c::按钮_启用本地网络, [this] {
+        workflows::startWorker([this] { workflows::enableLocalNetwork(*window_, localNetwork()); });
+    });
     onClick(c::按钮_记住所有配置, [this] {
         workflows::startWorker(
             [this] { saveSettings(settings_, *window_, workflows::connectionState(), false); });
@@ -182,6 +268,8 @@ void MainShell::shutdown() {
     shuttingDown_ = true;
     auto& state = workflows::connectionState();
     state.stopRequested = 1;
+    timers_->stopAll();
+    alarm_->stop();
     window_->removeTray();
     engine_.hangUp();
     WaitPumping(20);

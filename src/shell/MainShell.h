@@ -3,14 +3,18 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "engine/DialEngine.h"
 #include "platform/HotKey.h"
+#include "platform/LocalNetwork.h"
+#include "platform/Sound.h"
 #include "service/ServerListModel.h"
 #include "shell/MainWindowView.h"
 #include "shell/ProfileFile.h"
 #include "shell/TermsGate.h"
 #include "workflows/MainContext.h"
+#include "workflows/OneShotTimers.h"
 
 namespace veltrin::shell {
 
@@ -53,6 +57,8 @@ private:
     void openTermsGate();
     void startRemoteParameters();
     void exitOnUi(int code);
+    void wireWorkflows();
+    platform::LocalNetworkSwitch& localNetwork();
 
     ShellOptions options_;
     engine::DialEngine& engine_;
@@ -62,6 +68,12 @@ private:
     std::unique_ptr<workflows::MainContext> context_;
     std::unique_ptr<TermsGate> termsGate_;
     std::unique_ptr<platform::HotKey> hotKey_;
+    std::unique_ptr<platform::AlarmPlayer> alarm_;
+    std::unique_ptr<platform::LocalNetworkSwitch>
+        network_;  // made on first use: probing runs nmcli
+    std::mutex networkMutex_;
+    // The three one-shot timers of the timed change and list cycling; last, so they stop first.
+    std::unique_ptr<workflows::OneShotTimers> timers_;
     int hotKeyId_ = 0;
     bool shuttingDown_ = false;
 };
