@@ -467,3 +467,53 @@ TEST_F(MainWindowTest, EachProtocolConnectsThroughTheWindowAndShutdownReleasesTh
 
 }  // namespace
 }  // namespace veltrin
+
+namespace veltrin {
+namespace {
+
+TEST_F(MainWindowTest, BothDisconnectsStopEverythingAndReleaseTheLine) {
+    LabProcess lab(labConfig());
+    struct Case {
+        const char* name;
+        bool timedChange;
+    };
+    for (const auto& [name, timedChange] : {Case{"plain", false}, Case{"countdown", true}}) {
+        SCOPED_TRACE(name);
+        fs::remove_all(settingsDir);
+        fs::create_directories(settingsDir);
+        acceptTerms();
+        auto& window = openShell().window();
+        EXPECT_TRUE(pumpUntil([] { return workflows::runningWorkers() == 0; }));
+        window.setText(c::编辑框_用户名, "alice");
+        window.setText(c::编辑框_密码, "s3cret");
+        window.setTicked(c::单选框_L2TP, true);
+        window.setTicked(c::选择框_定时连断, timedChange);
+        window.setText(c::编辑框_连断时间秒, "60");
+        auto& state = workflows::connectionState();
+        state.serverAddress.set(lab.address("上海电信1"));
+        state.lineName.set("上海电信1");
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        QObject::connect(&deadline, &QTimer::timeout, [&state] { state.stopRequested = 1; });
+        deadline.start(20000);
+        button(c::按钮_连接)->click();
+        deadline.stop();
+        ASSERT_EQ(lab.sessions().size(), 1u);
+
+        button(c::按钮_断开)->click();
+        EXPECT_TRUE(pumpUntil([&] {
+            return window.text(workflows::kStatusLine) == workflows::status::kManualStop &&
+                   window.text(c::按钮_连接) == "启动连接" && window.isEnabled(c::按钮_连接);
+        }));
+        EXPECT_TRUE(pumpUntil([] { return workflows::runningWorkers() == 0; }));
+        EXPECT_TRUE(lab.sessions().empty());
+        EXPECT_TRUE(window.isEnabled(c::编辑框_用户名));
+        const auto dials = lab.dials().size();
+        EXPECT_FALSE(
+            pumpUntil([&] { return lab.dials().size() > dials; }, std::chrono::milliseconds(500)));
+        closeShell();
+    }
+}
+
+}  // namespace
+}  // namespace veltrin
