@@ -1,15 +1,17 @@
 // Figures of the dial-up engine against a lab line, printed as "<name> <value> <unit>".
 #include <benchmark/benchmark.h>
 
+#include "FigureReporter.h"
+
 #include <filesystem>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
-#include "support/LabProcess.h"
 #include "engine/DialEngine.h"
 #include "engine/EntryName.h"
 #include "engine/LabDialFacility.h"
 #include "engine/Wait.h"
+#include "support/LabProcess.h"
 #include "workflows/MemoryView.h"
 #include "workflows/StatusChannel.h"
 
@@ -66,27 +68,9 @@ void dialCycle(benchmark::State& state) {
 BENCHMARK(dialCycle)->MeasureProcessCPUTime()->Iterations(50)->Repetitions(7)->Unit(
     benchmark::kMillisecond);
 
-// Prints the median of each benchmark as one figure line.
-class FigureReporter final : public benchmark::BenchmarkReporter {
-public:
-    bool ReportContext(const Context&) override { return true; }
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& run : runs) {
-            if (run.error_occurred) {
-                std::cout << run.benchmark_name() << " failed: " << run.error_message << std::endl;
-            } else if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-                std::cout << "dial_cycle_client_cpu_ms " << run.GetAdjustedCPUTime() << " ms"
-                          << std::endl;
-            }
-        }
-    }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    FigureReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    return veltrin::bench::runFigures(argc, argv,
+                                      {{"dialCycle", {"dial_cycle_client_cpu_ms", true}}});
 }

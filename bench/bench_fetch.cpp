@@ -1,9 +1,11 @@
 // Figures of the fetch, printed as "<name> <value> <unit>".
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
+
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include "FigureReporter.h"
 
 #include <atomic>
 #include <iostream>
@@ -86,27 +88,9 @@ BENCHMARK(fetchSilentGiveUp)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
-// Prints the median of each benchmark as one figure line.
-class FigureReporter final : public benchmark::BenchmarkReporter {
-public:
-    bool ReportContext(const Context&) override { return true; }
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& run : runs) {
-            if (run.error_occurred) {
-                std::cout << run.benchmark_name() << " failed: " << run.error_message << std::endl;
-            } else if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-                std::cout << "fetch_silent_giveup_ms " << run.GetAdjustedRealTime() << " ms"
-                          << std::endl;
-            }
-        }
-    }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    FigureReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    return veltrin::bench::runFigures(argc, argv,
+                                      {{"fetchSilentGiveUp", {"fetch_silent_giveup_ms"}}});
 }

@@ -55,7 +55,8 @@ long openDescriptors() {
 double cpuMs() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
-    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 +
+           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
 }
 
 }  // namespace
@@ -73,8 +74,9 @@ int main() {
     const fs::path dir = fs::temp_directory_path() / ("veltrin-soak-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     {
-        engine::DialEngine dialEngine(std::make_shared<engine::LabDialFacility>(engine::LabFacilityOptions{dir}),
-                                      dir / "pptp.pbk");
+        engine::DialEngine dialEngine(
+            std::make_shared<engine::LabDialFacility>(engine::LabFacilityOptions{dir}),
+            dir / "pptp.pbk");
         workflows::MemoryView view;
         workflows::ConnectionState state;
         workflows::OneShotTimers timers;
@@ -95,7 +97,9 @@ int main() {
         const long fdBefore = openDescriptors();
         workflows::connectCommand(context);
         // Settle the first rounds before measuring, so one-time allocations are not counted.
-        view.waitForText(c::编辑框_连断计次, [](const std::string& t) { return t == "5"; }, std::chrono::minutes(2));
+        view.waitForText(
+            c::编辑框_连断计次, [](const std::string& t) { return t == "5"; },
+            std::chrono::minutes(2));
         const long rssBefore = statusField("VmRSS");
         const double cpuBefore = cpuMs();
         long maxThreads = 0;
@@ -108,7 +112,8 @@ int main() {
         });
         const std::string target = std::to_string(5 + changes);
         const bool done = view.waitForText(
-            c::编辑框_连断计次, [&](const std::string& t) { return t == target; }, std::chrono::minutes(10));
+            c::编辑框_连断计次, [&](const std::string& t) { return t == target; },
+            std::chrono::minutes(10));
         const double cpu = cpuMs() - cpuBefore;
         state.stopRequested = 1;
         timers.stopAll();
@@ -124,7 +129,8 @@ int main() {
         sampling = false;
         sampler.join();
         if (!done) {
-            std::cout << "ip_change_overhead_ms failed: the ring stopped at " << view.text(c::编辑框_连断计次) << std::endl;
+            std::cout << "ip_change_overhead_ms failed: the ring stopped at "
+                      << view.text(c::编辑框_连断计次) << std::endl;
             return 1;
         }
         // The sampler thread is the bench's own; it is not counted.

@@ -1,6 +1,8 @@
 // Figures of the server list, printed as "<name> <value> <unit>".
 #include <benchmark/benchmark.h>
 
+#include "FigureReporter.h"
+
 #include <algorithm>
 #include <iostream>
 #include <map>
@@ -91,33 +93,10 @@ void serverListSearch(benchmark::State& state) {
 }
 BENCHMARK(serverListSearch)->Repetitions(7)->Unit(benchmark::kMillisecond);
 
-// Prints the median of each benchmark as one figure line.
-class FigureReporter final : public benchmark::BenchmarkReporter {
-public:
-    bool ReportContext(const Context&) override { return true; }
-    void ReportRuns(const std::vector<Run>& runs) override {
-        static const std::map<std::string, std::string> figures = {
-            {"serverListLoad", "serverlist_load_10k_ms"},
-            {"serverListSearch", "serverlist_search_10k_ms"}};
-        for (const auto& run : runs) {
-            if (run.error_occurred) {
-                std::cout << run.benchmark_name() << " failed: " << run.error_message << std::endl;
-            } else if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-                const auto figure = figures.find(run.run_name.function_name);
-                if (figure != figures.end()) {
-                    std::cout << figure->second << " " << run.GetAdjustedRealTime() << " ms"
-                              << std::endl;
-                }
-            }
-        }
-    }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    FigureReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    return veltrin::bench::runFigures(argc, argv,
+                                      {{"serverListLoad", {"serverlist_load_10k_ms"}},
+                                       {"serverListSearch", {"serverlist_search_10k_ms"}}});
 }
