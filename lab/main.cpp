@@ -1,7 +1,9 @@
 #include <pthread.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <atomic>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +26,7 @@ constexpr int kExitUsage = 2;
 struct Arguments {
     std::string config;
     std::optional<std::string> readyFile;
+    bool exitWithParent = false;
 };
 
 std::optional<Arguments> parseArguments(int argc, char** argv) {
@@ -35,6 +38,8 @@ std::optional<Arguments> parseArguments(int argc, char** argv) {
             args.readyFile = argv[++i];
         } else if (arg.rfind("--ready-file=", 0) == 0) {
             args.readyFile = arg.substr(std::strlen("--ready-file="));
+        } else if (arg == "--exit-with-parent") {
+            args.exitWithParent = true;
         } else if (!arg.empty() && arg[0] != '-' && !haveConfig) {
             args.config = arg;
             haveConfig = true;
@@ -73,8 +78,16 @@ void writeAtomically(const std::filesystem::path& path, const std::string& text)
 int main(int argc, char** argv) {
     const auto args = parseArguments(argc, argv);
     if (!args) {
-        std::cerr << "usage: veltrin-lab CONFIG.json [--ready-file PATH]\n";
+        std::cerr << "usage: veltrin-lab CONFIG.json [--ready-file PATH] [--exit-with-parent]\n";
         return kExitUsage;
+    }
+    if (args->exitWithParent) {
+        // A test that crashes must not leave its lab holding ports for the next ones.
+        const pid_t parent = ::getppid();
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) {
+            return kExitRuntime;
+        }
     }
 
     // Blocked before any thread starts so only the waiting thread below receives them.

@@ -4,7 +4,9 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 
+#include <unistd.h>
 #include <chrono>
+
 #include <cstdlib>
 #include <functional>
 
@@ -16,6 +18,10 @@ inline QApplication& guiApp() {
     static char name[] = "veltrin-gui-test";
     static char* argv[] = {name, nullptr};
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    if (::geteuid() == 0) {
+        ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1",
+                 0);  // the notice page's browser refuses root otherwise
+    }
     // Never destroyed: WebEngine's exit routines crash when the application object goes at exit.
     static QApplication* app = [] {
         QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);

@@ -210,7 +210,7 @@ void LabProcess::start(const nlohmann::json& config, double timeScale) {
         }
     }
     const auto readyFile = dir_ / "ready.json";
-    pid_ = spawn({configFile.string(), "--ready-file", readyFile.string()},
+    pid_ = spawn({configFile.string(), "--ready-file", readyFile.string(), "--exit-with-parent"},
                  labEnvironment(timeScale), dir_ / "stdout.log", dir_ / "stderr.log");
 
     nlohmann::json ready;
