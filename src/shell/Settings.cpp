@@ -1,6 +1,7 @@
 #include "shell/Settings.h"
 
 #include "text/LocalText.h"
+#include "workflows/CommonSteps.h"
 #include "workflows/Controls.h"
 #include "workflows/StatusChannel.h"
 
@@ -34,14 +35,9 @@ constexpr Option kMiddleOptions[] = {
 };
 
 bool isMixRow(workflows::View& view) {
-    const auto list = view.isVisible(c::超级列表框_线路超级列表2) ? c::超级列表框_线路超级列表2
-                                                                  : c::超级列表框_线路超级列表1;
+    const auto list = workflows::visibleServerList(view);
     const int row = view.selectedRow(list);
-    if (row < 0) {
-        return false;
-    }
-    const auto marker = view.cell(list, row, 7);
-    return marker == "1" || marker == "2";
+    return row >= 0 && workflows::isMixMarker(view.cell(list, row, 7));
 }
 
 }  // namespace

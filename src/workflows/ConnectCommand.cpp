@@ -1,13 +1,12 @@
 #include "workflows/ConnectCommand.h"
 
 #include <atomic>
-#include <chrono>
-#include <random>
 
 #include "engine/EntryName.h"
 #include "engine/Wait.h"
 #include "service/Account.h"
 #include "text/LocalText.h"
+#include "workflows/CommonSteps.h"
 #include "workflows/Controls.h"
 #include "workflows/StatusChannel.h"
 #include "workflows/Workers.h"
@@ -20,51 +19,17 @@ using engine::WaitPumping;
 
 std::atomic<int> running{0};
 
-void startIf(const std::function<void()>& action) {
-    if (action) {
-        startWorker(action);
-    }
-}
-
-std::string trimmedText(View& view, std::string_view control) {
-    return std::string(text::trimmed(view.text(control)));
-}
-
 // Protocol and server address from the chosen row; a mixed-dial row draws a pool server.
 void chooseProtocolAndServer(MainContext& ctx) {
-    View& v = ctx.view;
-    int code = 0;
-    if (v.isTicked(c::单选框_PPTP)) {
-        code = engine::kPptp;
-    } else if (v.isTicked(c::单选框_L2TP)) {
-        code = engine::kL2tp;
-    } else if (v.isTicked(c::单选框_SSTP)) {
-        code = engine::kSstp;
-    } else {
+    const int code = takeProtocolFromRadios(ctx);
+    if (code == 0) {
         return;
     }
-    ctx.state.protocolCode = code;
-    v.setTicked(c::单选框_PPTP, code == engine::kPptp);
-    v.setTicked(c::单选框_L2TP, code == engine::kL2tp);
-    v.setTicked(c::单选框_SSTP, code == engine::kSstp);
-    const int column = code == engine::kSstp ? 6 : 3;
-
-    const auto list = v.isVisible(c::超级列表框_线路超级列表2) ? c::超级列表框_线路超级列表2
-                                                               : c::超级列表框_线路超级列表1;
-    const int row = v.selectedRow(list);
-    if (row < 0) {
-        return;
-    }
-    const auto marker = v.cell(list, row, 7);
-    if (marker == "1" || marker == "2") {
-        std::mt19937 random(
-            static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count()));
-        const int n = v.rowCount(c::超级列表框_线路超级列表3);
-        const int drawn = n > 0 ? std::uniform_int_distribution<int>(0, n - 1)(random) : 0;
-        ctx.state.selectedRow = drawn;
-        ctx.state.serverAddress.set(v.cell(c::超级列表框_线路超级列表3, drawn, column));
-    } else {
-        ctx.state.serverAddress.set(v.cell(list, row, column));
+    if (const auto chosen = selectedRowAddress(ctx.view, code == engine::kSstp ? 6 : 3)) {
+        if (chosen->drawnRow) {
+            ctx.state.selectedRow = *chosen->drawnRow;
+        }
+        ctx.state.serverAddress.set(chosen->address);
     }
 }
 
@@ -146,10 +111,7 @@ void connectCommand(MainContext& ctx) {
         expiryCaption == "错误,填错用户名或密码,或已过期!") {
         startIf(ctx.actions.queryExpiry);
     }
-    for (auto control : {c::按钮_连接, c::按钮_高级设置, c::编辑框_用户名, c::编辑框_密码,
-                         c::超级列表框_线路超级列表1, c::超级列表框_线路超级列表2}) {
-        v.setEnabled(control, false);
-    }
+    setLockedControls(v, false);
     v.setStatusColour({0, 0, 0});
     chooseProtocolAndServer(ctx);
     if (v.isTicked(c::选择框_服务器列表拨号)) {
@@ -159,11 +121,8 @@ void connectCommand(MainContext& ctx) {
 
     const std::string entry = engine::makeEntryName();
     s.entryName.set(entry);
-    ctx.engine.provisionEntry(entry, trimmedText(v, c::编辑框_用户名),
-                              trimmedText(v, c::编辑框_密码),
-                              std::string(text::trimmed(s.serverAddress.get())), s.protocolCode);
-    ctx.engine.dialEntry(entry, trimmedText(v, c::编辑框_用户名), trimmedText(v, c::编辑框_密码),
-                         &v, kStatusLine);
+    provisionCurrentLine(ctx, entry);
+    dialFromWindow(ctx, entry);
     WaitPumping(1000);
     if (s.stopRequested == 0 && dialLeftNoTrace(v.text(kStatusLine))) {
         v.setText(kStatusLine, std::string(status::kDialError));

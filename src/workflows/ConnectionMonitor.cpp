@@ -9,6 +9,7 @@
 #include "engine/Wait.h"
 #include "service/IpLookup.h"
 #include "text/LocalText.h"
+#include "workflows/CommonSteps.h"
 #include "workflows/Controls.h"
 #include "workflows/StatusChannel.h"
 #include "workflows/Workers.h"
@@ -22,24 +23,7 @@ using engine::WaitPumping;
 
 constexpr double kTolerance = 1e-7;
 
-void enableLocked(View& v) {
-    for (auto control : {c::按钮_连接, c::按钮_高级设置, c::编辑框_用户名, c::编辑框_密码,
-                         c::超级列表框_线路超级列表1, c::超级列表框_线路超级列表2}) {
-        v.setEnabled(control, true);
-    }
-}
-
-void startIf(const std::function<void()>& action) {
-    if (action) {
-        startWorker(action);
-    }
-}
-
-std::string trimmedText(View& v, std::string_view control) {
-    return std::string(text::trimmed(v.text(control)));
-}
-
-// True when the line stayed up until a stop; false on a drop (two failed checks in this run).
+// Returns on a stop or on a drop (the second failed check of this run).
 void watch(MainContext& ctx) {
     View& v = ctx.view;
     ConnectionState& s = ctx.state;
@@ -73,7 +57,7 @@ void watch(MainContext& ctx) {
 
 void reactWithoutRedial(MainContext& ctx) {
     View& v = ctx.view;
-    enableLocked(v);
+    setLockedControls(v, true);
     if (ctx.state.stopRequested == 1) {
         return;
     }
@@ -102,12 +86,8 @@ void redialLoop(MainContext& ctx) {
         WaitPumping(1000);
         const std::string entry = engine::makeEntryName();
         s.entryName.set(entry);
-        const auto user = trimmedText(v, c::编辑框_用户名);
-        const auto password = trimmedText(v, c::编辑框_密码);
-        ctx.engine.provisionEntry(entry, user, password,
-                                  std::string(text::trimmed(s.serverAddress.get())),
-                                  s.protocolCode);
-        ctx.engine.dialEntry(entry, user, password, &v, kStatusLine);
+        provisionCurrentLine(ctx, entry);
+        dialFromWindow(ctx, entry);
         v.appendResult(std::string(t::kRecovering));
         if (stopped()) {
             return;
@@ -215,7 +195,7 @@ void connectionMonitor(MainContext& ctx) {
     watch(ctx);
     ctx.view.setStatusColour({0, 0, 0});
     if (ctx.state.stopRequested == 1) {
-        enableLocked(ctx.view);
+        setLockedControls(ctx.view, true);
         return;
     }
     if (ctx.view.isTicked(c::选择框_掉线重拨)) {

@@ -1,6 +1,7 @@
 #include "workflows/DisconnectCommands.h"
 
 #include "engine/Wait.h"
+#include "workflows/CommonSteps.h"
 #include "workflows/ConnectCommand.h"
 #include "workflows/Controls.h"
 #include "workflows/StatusChannel.h"
@@ -103,10 +104,7 @@ void hotKeyReconnect(MainContext& ctx) {
     WaitPumping(480);
     ctx.engine.removeEntry(ctx.state.entryName.get());
     run(ctx.actions.stopSound);
-    setEnabled(v,
-               {c::按钮_连接, c::按钮_高级设置, c::编辑框_用户名, c::编辑框_密码,
-                c::超级列表框_线路超级列表1, c::超级列表框_线路超级列表2},
-               true);
+    setLockedControls(v, true);
     v.setText(kStatusLine, std::string(t::kHotKeyReconnecting));
     v.setEnabled(c::按钮_断开, true);
     WaitPumping(1000);

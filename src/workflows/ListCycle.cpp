@@ -1,13 +1,12 @@
 #include "workflows/ListCycle.h"
 
-#include <chrono>
 #include <mutex>
-#include <random>
 
 #include "engine/EntryName.h"
 #include "engine/Wait.h"
 #include "service/TextTools.h"
 #include "text/LocalText.h"
+#include "workflows/CommonSteps.h"
 #include "workflows/ConnectCommand.h"
 #include "workflows/ConnectionMonitor.h"
 #include "workflows/Controls.h"
@@ -30,24 +29,8 @@ struct CycleState {
     int rowIndex = 0;
     bool awaitingTimer = false;
     bool dialledThisPass = false;
-    std::string rowState;
 };
 CycleState cycle;
-
-std::string trimmedText(View& v, std::string_view control) {
-    return std::string(text::trimmed(v.text(control)));
-}
-
-void startIf(const std::function<void()>& action) {
-    if (action) {
-        startWorker(action);
-    }
-}
-
-std::string_view walkedList(View& v) {
-    return v.isVisible(c::超级列表框_线路超级列表2) ? c::超级列表框_线路超级列表2
-                                                    : c::超级列表框_线路超级列表1;
-}
 
 // Refills the pool with the usable server rows of the full list that pass the test, then draws
 // one; empty address and state when the pool stays empty.
@@ -73,10 +56,7 @@ std::pair<std::string, std::string> fillPoolAndDraw(
     if (pool.empty()) {
         return {};
     }
-    std::mt19937 random(
-        static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count()));
-    const int drawn =
-        std::uniform_int_distribution<int>(0, static_cast<int>(pool.size()) - 1)(random);
+    const int drawn = drawRow(static_cast<int>(pool.size()));
     ctx.state.selectedRow = drawn;
     return {pool[drawn][column], std::string(text::trimmed(pool[drawn][2]))};
 }
@@ -84,30 +64,13 @@ std::pair<std::string, std::string> fillPoolAndDraw(
 void dialRow(MainContext& ctx) {
     View& v = ctx.view;
     ConnectionState& s = ctx.state;
-    int code = 0;
-    if (v.isTicked(c::单选框_PPTP)) {
-        code = engine::kPptp;
-    } else if (v.isTicked(c::单选框_L2TP)) {
-        code = engine::kL2tp;
-    } else if (v.isTicked(c::单选框_SSTP)) {
-        code = engine::kSstp;
-    }
-    if (code != 0) {
-        s.protocolCode = code;
-        v.setTicked(c::单选框_PPTP, code == engine::kPptp);
-        v.setTicked(c::单选框_L2TP, code == engine::kL2tp);
-        v.setTicked(c::单选框_SSTP, code == engine::kSstp);
-    }
+    takeProtocolFromRadios(ctx);
     if (s.stopRequested != 1) {
         v.setText(kStatusLine, "正在进行自动连接【" + s.lineName.get() + "】中...");
         const std::string entry = engine::makeEntryName();
         s.entryName.set(entry);
-        const auto user = trimmedText(v, c::编辑框_用户名);
-        const auto password = trimmedText(v, c::编辑框_密码);
-        ctx.engine.provisionEntry(entry, user, password,
-                                  std::string(text::trimmed(s.serverAddress.get())),
-                                  s.protocolCode);
-        ctx.engine.dialEntry(entry, user, password, &v, kStatusLine);
+        provisionCurrentLine(ctx, entry);
+        dialFromWindow(ctx, entry);
         v.appendResult("\r\n【" + s.lineName.get() + "】");
     }
     if (s.stopRequested != 1) {
@@ -152,7 +115,7 @@ void startListCycle(MainContext& ctx) {
     v.appendResult(std::string(t::kPassStarts));
     {
         std::lock_guard lock(cycle.mutex);
-        cycle.rowCount = v.rowCount(walkedList(v));
+        cycle.rowCount = v.rowCount(visibleServerList(v));
         cycle.rowIndex = 0;
         cycle.dialledThisPass = false;
     }
@@ -187,7 +150,7 @@ void cycleStep(MainContext& ctx) {
     if (v.isTicked(c::选择框_IE缓存和cookie)) {
         startIf(ctx.actions.clearBrowserTraces);
     }
-    const auto list = walkedList(v);
+    const auto list = visibleServerList(v);
     const int row = index - 1;
     const int column = v.isTicked(c::单选框_SSTP) ? 6 : 3;
     const auto name = v.cell(list, row, 0);

@@ -1,11 +1,10 @@
 #include "workflows/TimedChange.h"
 
-#include <chrono>
-#include <random>
 
 #include "engine/EntryName.h"
 #include "engine/Wait.h"
 #include "text/LocalText.h"
+#include "workflows/CommonSteps.h"
 #include "workflows/Controls.h"
 #include "workflows/ListCycle.h"
 #include "workflows/StatusChannel.h"
@@ -21,48 +20,18 @@ namespace {
 namespace c = control;
 using engine::WaitPumping;
 
-std::string trimmedText(View& v, std::string_view control) {
-    return std::string(text::trimmed(v.text(control)));
-}
-
-void startIf(const std::function<void()>& action) {
-    if (action) {
-        startWorker(action);
-    }
-}
-
 void setTimer(MainContext& ctx, std::string_view timer, int ms) {
     if (ctx.actions.setTimer) {
         ctx.actions.setTimer(timer, ms);
     }
 }
 
-void provisionCurrent(MainContext& ctx) {
-    View& v = ctx.view;
-    ctx.engine.provisionEntry(
-        ctx.state.entryName.get(), trimmedText(v, c::编辑框_用户名), trimmedText(v, c::编辑框_密码),
-        std::string(text::trimmed(ctx.state.serverAddress.get())), ctx.state.protocolCode);
-}
-
-// The address of the selected row again (a fresh pool draw for a mix row).
+// The address of the selected row again (a fresh pool draw for a mix row; selectedRow keeps the
+// row drawn at connect time).
 void chooseAddressAgain(MainContext& ctx) {
-    View& v = ctx.view;
-    const int column = v.isTicked(c::单选框_SSTP) ? 6 : 3;
-    const auto list = v.isVisible(c::超级列表框_线路超级列表2) ? c::超级列表框_线路超级列表2
-                                                               : c::超级列表框_线路超级列表1;
-    const int row = v.selectedRow(list);
-    if (row < 0) {
-        return;
-    }
-    const auto marker = v.cell(list, row, 7);
-    if (marker == "1" || marker == "2") {
-        std::mt19937 random(
-            static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count()));
-        const int n = v.rowCount(c::超级列表框_线路超级列表3);
-        const int drawn = n > 0 ? std::uniform_int_distribution<int>(0, n - 1)(random) : 0;
-        ctx.state.serverAddress.set(v.cell(c::超级列表框_线路超级列表3, drawn, column));
-    } else {
-        ctx.state.serverAddress.set(v.cell(list, row, column));
+    if (const auto chosen =
+            selectedRowAddress(ctx.view, ctx.view.isTicked(c::单选框_SSTP) ? 6 : 3)) {
+        ctx.state.serverAddress.set(chosen->address);
     }
 }
 
@@ -130,7 +99,7 @@ void settleAndArm(MainContext& ctx) {
         WaitPumping(6980);
         ctx.engine.removeEntry(s.entryName.get());
         s.entryName.set(engine::makeEntryName());
-        provisionCurrent(ctx);
+        provisionCurrentLine(ctx, s.entryName.get());
     }
     if (ctx.engine.probeConnection(s.entryName.get()) == 1) {
         if (s.stopRequested != 1 && v.isTicked(c::选择框_记录每次连接ip)) {
@@ -171,9 +140,9 @@ void timedRedial(MainContext& ctx) {
     }
     chooseAddressAgain(ctx);
     if (s.stopRequested != 1) {
-        provisionCurrent(ctx);
-        ctx.engine.dialEntry(s.entryName.get(), trimmedText(v, c::编辑框_用户名),
-                             trimmedText(v, c::编辑框_密码), &v, kStatusLine);
+        const std::string entry = s.entryName.get();
+        provisionCurrentLine(ctx, entry);
+        dialFromWindow(ctx, entry);
         countChange(ctx);
     }
     if (s.stopRequested != 1) {

@@ -7,6 +7,7 @@
 #include "engine/Wait.h"
 #include "text/Files.h"
 #include "text/LocalText.h"
+#include "workflows/CommonSteps.h"
 #include "workflows/ConnectionMonitor.h"
 #include "workflows/Controls.h"
 #include "workflows/StatusChannel.h"
@@ -30,17 +31,8 @@ bool containsNoCase(std::string_view haystack, std::string_view needle) {
     return lower(haystack).find(lower(needle)) != std::string::npos;
 }
 
-std::string trimmedText(View& v, std::string_view control) {
-    return std::string(text::trimmed(v.text(control)));
-}
 std::string trim(const std::string& s) {
     return std::string(text::trimmed(s));
-}
-
-void startIf(const std::function<void()>& action) {
-    if (action) {
-        startWorker(action);
-    }
 }
 
 void lookup(MainContext& ctx, std::span<const service::IpSource> order,
@@ -58,14 +50,12 @@ void tint(View& v) {
 // The server address of the chosen row (of the drawn pool row for a mix row); empty when none.
 std::string listedServerAddress(MainContext& ctx) {
     View& v = ctx.view;
-    const auto list = v.isVisible(c::超级列表框_线路超级列表2) ? c::超级列表框_线路超级列表2
-                                                               : c::超级列表框_线路超级列表1;
+    const auto list = visibleServerList(v);
     const int row = v.selectedRow(list);
     if (row < 0) {
         return {};
     }
-    const auto marker = v.cell(list, row, 7);
-    if (marker == "1" || marker == "2") {
+    if (isMixMarker(v.cell(list, row, 7))) {
         return v.cell(c::超级列表框_线路超级列表3, ctx.state.selectedRow, 3);
     }
     return v.cell(list, row, 3);
@@ -143,12 +133,9 @@ void filterRepeats(MainContext& ctx, service::IpLookupResult& r) {
 enum class RedialKind { kRepeat, kWantedIp };
 
 void reprovision(MainContext& ctx) {
-    View& v = ctx.view;
     const std::string entry = engine::makeEntryName();
     ctx.state.entryName.set(entry);
-    ctx.engine.provisionEntry(entry, trimmedText(v, c::编辑框_用户名),
-                              trimmedText(v, c::编辑框_密码), trim(ctx.state.serverAddress.get()),
-                              ctx.state.protocolCode);
+    provisionCurrentLine(ctx, entry);
 }
 
 void redial(MainContext& ctx, RedialKind kind) {
@@ -167,10 +154,7 @@ void redial(MainContext& ctx, RedialKind kind) {
     if (stopped()) {
         return;
     }
-    for (auto control : {c::按钮_连接, c::按钮_高级设置, c::编辑框_用户名, c::编辑框_密码,
-                         c::超级列表框_线路超级列表1, c::超级列表框_线路超级列表2}) {
-        v.setEnabled(control, false);
-    }
+    setLockedControls(v, false);
     v.setText(kStatusLine, wanted ? "本次ip与您要找回包含的指定ip值" +
                                         trimmedText(v, c::编辑框_找回指定ip) +
                                         "不匹配，正在为您断开，重新连接获取新IP..."
@@ -205,8 +189,7 @@ void redial(MainContext& ctx, RedialKind kind) {
         if (stopped()) {
             break;
         }
-        ctx.engine.dialEntry(s.entryName.get(), trimmedText(v, c::编辑框_用户名),
-                             trimmedText(v, c::编辑框_密码), &v, kStatusLine);
+        dialFromWindow(ctx, s.entryName.get());
         if (stopped()) {
             break;
         }
