@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QTimer>
 
 #include <unistd.h>
+#include <atomic>
 #include <chrono>
 
 #include <cstdlib>
@@ -41,6 +44,17 @@ inline bool pumpUntil(const std::function<bool()>& pred,
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     return true;
+}
+
+// Clicks the connect button. The command waits inside the click until the line is up; a dial
+// that never succeeds would keep it waiting, so the stop flag is raised at a deadline.
+inline void clickConnectWithDeadline(QAbstractButton* connect, std::atomic<int>& stopRequested) {
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, [&stopRequested] { stopRequested = 1; });
+    deadline.start(20000);
+    connect->click();
+    deadline.stop();
 }
 
 }  // namespace veltrin::testing

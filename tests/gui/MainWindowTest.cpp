@@ -443,13 +443,7 @@ TEST_F(MainWindowTest, EachProtocolConnectsThroughTheWindowAndShutdownReleasesTh
         auto& state = workflows::connectionState();
         state.serverAddress.set(lab.address("上海电信1") + suffix);
         state.lineName.set("上海电信1");
-        // A dial that never succeeds would keep the command waiting: stop it at a deadline.
-        QTimer deadline;
-        deadline.setSingleShot(true);
-        QObject::connect(&deadline, &QTimer::timeout, [&state] { state.stopRequested = 1; });
-        deadline.start(20000);
-        button(c::按钮_连接)->click();
-        deadline.stop();
+        testing::clickConnectWithDeadline(button(c::按钮_连接), state.stopRequested);
         EXPECT_EQ(window.text(workflows::kStatusLine), "连接成功");
         EXPECT_FALSE(window.isEnabled(c::按钮_连接));
         auto sessions = lab.sessions();
@@ -492,12 +486,7 @@ TEST_F(MainWindowTest, BothDisconnectsStopEverythingAndReleaseTheLine) {
         auto& state = workflows::connectionState();
         state.serverAddress.set(lab.address("上海电信1"));
         state.lineName.set("上海电信1");
-        QTimer deadline;
-        deadline.setSingleShot(true);
-        QObject::connect(&deadline, &QTimer::timeout, [&state] { state.stopRequested = 1; });
-        deadline.start(20000);
-        button(c::按钮_连接)->click();
-        deadline.stop();
+        testing::clickConnectWithDeadline(button(c::按钮_连接), state.stopRequested);
         ASSERT_EQ(lab.sessions().size(), 1u);
 
         button(c::按钮_断开)->click();

@@ -69,13 +69,9 @@ protected:
 
     shell::MainWindowView& window() { return shellPtr->window(); }
     void clickConnect() {
-        auto& state = workflows::connectionState();
-        QTimer deadline;  // a dial that never succeeds would keep the command waiting
-        deadline.setSingleShot(true);
-        QObject::connect(&deadline, &QTimer::timeout, [&state] { state.stopRequested = 1; });
-        deadline.start(20000);
-        qobject_cast<QAbstractButton*>(window().control(c::按钮_连接))->click();
-        deadline.stop();
+        testing::clickConnectWithDeadline(
+            qobject_cast<QAbstractButton*>(window().control(c::按钮_连接)),
+            workflows::connectionState().stopRequested);
     }
 
     LabProcess lab{labConfig()};
